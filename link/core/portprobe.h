@@ -1,0 +1,21 @@
+#pragma once
+
+#include <functional>
+
+namespace ombrix {
+
+class SerialControl;
+
+constexpr int FirstPort = 1;
+constexpr int LastPort = 8;
+
+// Start-up pass over COM1..COM8. Every operation that fails disables the
+// option of the pass's own port and the pass carries on with the next
+// operation. Afterwards COM8 is open if it opened, else no port is open.
+void PortProbe(SerialControl &msc, const std::function<void(int port)> &disableOption);
+
+// Moves the control to port n and opens it with an empty receive buffer.
+// A failing operation throws CommError; the ones before it have taken effect.
+void PortSwitch(SerialControl &msc, int n);
+
+} // namespace ombrix

@@ -1,0 +1,273 @@
+#include "qtserialcontrol.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QSignalBlocker>
+
+namespace ombrix {
+
+namespace {
+
+// Classic names the user sees in messages, whatever device lies behind them.
+QString comName(int n)
+{
+    return QStringLiteral("COM%1").arg(n);
+}
+
+CommError commError(const QString &message)
+{
+    return CommError(message.toStdString());
+}
+
+} // namespace
+
+QString defaultPortName(int n)
+{
+#ifdef Q_OS_WIN
+    return comName(n);
+#else
+    if (n >= 1 && n <= 4)
+        return QStringLiteral("/dev/ttyUSB%1").arg(n - 1);
+    if (n >= 5 && n <= 8)
+        return QStringLiteral("/dev/ttyACM%1").arg(n - 5);
+    return QString();
+#endif
+}
+
+QtSerialControl::QtSerialControl(QObject *parent)
+    : QtSerialControl(defaultPortName, parent)
+{
+}
+
+QtSerialControl::QtSerialControl(PortNameMapping portName, QObject *parent)
+    : SerialControl(parent)
+    , m_portName(portName ? std::move(portName) : PortNameMapping(defaultPortName))
+    , m_port(new QSerialPort(this))
+{
+    connect(m_port, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onErrorOccurred);
+}
+
+QtSerialControl::~QtSerialControl()
+{
+    // Close before the members go, so no signal of the port reaches a
+    // half-destroyed control.
+    m_port->disconnect(this);
+    if (m_port->isOpen())
+        m_port->close();
+}
+
+bool QtSerialControl::PortOpen() const
+{
+    return m_port->isOpen();
+}
+
+void QtSerialControl::setPortOpen(bool open)
+{
+    if (!open) {
+        if (m_port->isOpen())
+            closePort();
+        return;
+    }
+
+    if (m_port->isOpen())
+        throw commError(QStringLiteral("%1 is already open").arg(comName(m_commPort)));
+
+    const QString device = portName();
+    if (device.isEmpty())
+        throw commError(QStringLiteral("%1 has no device").arg(comName(m_commPort)));
+
+    m_port->setPortName(device);
+    m_port->setBaudRate(QSerialPort::Baud9600);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    // Fails on a missing device and on one held by any other QSerialPort, in
+    // this process or another: the lock file QSerialPort takes holds even
+    // for root, for whom the tty's exclusive flag is no bar.
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        const QString reason = m_port->errorString();
+        m_port->clearError();
+        throw commError(QStringLiteral("Cannot open %1 (%2): %3")
+                            .arg(comName(m_commPort), device, reason));
+    }
+
+    // Whatever the device sent before we listened is no reply to us.
+    m_port->clear(QSerialPort::Input);
+    m_inBuffer.clear();
+    m_receivePending = false;
+    m_overrunPending = false;
+}
+
+int QtSerialControl::CommPort() const
+{
+    return m_commPort;
+}
+
+void QtSerialControl::setCommPort(int port)
+{
+    if (m_port->isOpen())
+        throw commError(QStringLiteral("Cannot change the port while %1 is open").arg(comName(m_commPort)));
+    m_commPort = port;
+}
+
+int QtSerialControl::InBufferCount() const
+{
+    return int(m_inBuffer.size());
+}
+
+void QtSerialControl::setInBufferCount(int count)
+{
+    if (count != 0)
+        return;
+    m_inBuffer.clear();
+    // The bytes a pending receive event would announce are gone.
+    m_receivePending = false;
+}
+
+int QtSerialControl::InputLen() const
+{
+    return m_inputLen;
+}
+
+void QtSerialControl::setInputLen(int len)
+{
+    if (len < 0)
+        throw commError(QStringLiteral("InputLen cannot be negative"));
+    m_inputLen = len;
+}
+
+void QtSerialControl::Output(const QByteArray &bytes)
+{
+    if (!m_port->isOpen())
+        throw commError(QStringLiteral("No port is open"));
+    if (bytes.isEmpty())
+        return;
+
+    const QString port = comName(m_commPort);
+    // One write and an immediate flush: the frame leaves now and whole, not
+    // in pieces whenever the event loop next runs.
+    const qint64 written = m_port->write(bytes);
+    const bool ok = written == bytes.size() && m_port->isOpen() && m_port->flush();
+    if (!ok) {
+        // A failed write may already have closed the port (see onErrorOccurred).
+        const QString reason = m_port->isOpen() ? m_port->errorString() : QStringLiteral("the port was lost");
+        throw commError(QStringLiteral("Cannot write to %1: %2").arg(port, reason));
+    }
+}
+
+QByteArray QtSerialControl::Input()
+{
+    if (!m_port->isOpen())
+        return QByteArray();
+    const qsizetype n = m_inputLen > 0 ? qMin<qsizetype>(m_inputLen, m_inBuffer.size()) : m_inBuffer.size();
+    const QByteArray taken = m_inBuffer.left(n);
+    m_inBuffer.remove(0, n);
+    return taken;
+}
+
+int QtSerialControl::CommEvent() const
+{
+    return m_commEvent;
+}
+
+int QtSerialControl::InBufferSize() const
+{
+    return m_inBufferSize;
+}
+
+void QtSerialControl::setInBufferSize(int bytes)
+{
+    if (m_port->isOpen())
+        throw commError(QStringLiteral("Cannot resize the buffer while %1 is open").arg(comName(m_commPort)));
+    if (bytes < 1)
+        throw commError(QStringLiteral("Buffer size must be at least 1"));
+    m_inBufferSize = bytes;
+}
+
+QString QtSerialControl::portName() const
+{
+    return m_portName(m_commPort);
+}
+
+void QtSerialControl::onReadyRead()
+{
+    const QByteArray received = m_port->readAll();
+    if (received.isEmpty())
+        return;
+
+    const qsizetype room = qMax<qsizetype>(0, m_inBufferSize - m_inBuffer.size());
+    const qsizetype kept = qMin(room, received.size());
+    m_inBuffer.append(received.constData(), kept);
+    if (kept > 0)
+        m_receivePending = true;
+    if (kept < received.size())
+        m_overrunPending = true;
+
+    // Raised from the event loop rather than from here: QSerialPort emits no
+    // readyRead while one of its readyRead slots runs, so a handler opening a
+    // modal dialog from in here would starve the port until it returned.
+    if (!m_deliveryQueued) {
+        m_deliveryQueued = true;
+        QMetaObject::invokeMethod(this, &QtSerialControl::deliverEvents, Qt::QueuedConnection);
+    }
+}
+
+void QtSerialControl::deliverEvents()
+{
+    // Cleared first: events arriving while a handler runs a nested event
+    // loop get a delivery of their own.
+    m_deliveryQueued = false;
+    const QPointer<QtSerialControl> alive(this);
+
+    if (m_receivePending) {
+        m_receivePending = false;
+        m_commEvent = ComEvReceive;
+        emit OnComm();
+        if (!alive)
+            return;
+    }
+    // Re-checked after the first handler: a nested delivery may have
+    // reported the overrun already, or a close dropped it.
+    if (m_overrunPending) {
+        m_overrunPending = false;
+        m_commEvent = ComEvRxOver;
+        emit OnComm();
+    }
+}
+
+void QtSerialControl::onErrorOccurred(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        break;
+    default:
+        return; // NoError comes with every open; the rest fail a call that reports them
+    }
+    if (!m_port->isOpen())
+        return;
+
+    // After a hang-up Qt 6.4 reports ReadError over and over at full CPU
+    // instead of one ResourceError; only closing the port stops it, so close
+    // right here. The news waits for the event loop: a handler showing a
+    // message box must not run inside QSerialPort's own error handling, nor
+    // inside the Output call that met the error.
+    closePort();
+    QMetaObject::invokeMethod(this, [this] { emit portLost(); }, Qt::QueuedConnection);
+}
+
+void QtSerialControl::closePort()
+{
+    // No signal of the port may re-enter us halfway through the close.
+    const QSignalBlocker quiet(m_port);
+    m_port->close();
+    m_port->clearError();
+    m_inBuffer.clear();
+    m_receivePending = false;
+    m_overrunPending = false;
+}
+
+} // namespace ombrix

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "serialcontrol.h"
+
+#include <QByteArray>
+#include <QSerialPort>
+#include <QString>
+
+#include <functional>
+
+namespace ombrix {
+
+// Device name of port n: "COM<n>" on Windows; elsewhere COM1..COM4 are
+// /dev/ttyUSB0..3 and COM5..COM8 are /dev/ttyACM0..3. Any other number has
+// no device (empty name), so opening it fails.
+QString defaultPortName(int n);
+
+// The serial control over QSerialPort. Lives on the GUI thread and owns its
+// port. Every open uses 9600 baud, 8 data bits, no parity, 1 stop bit, no
+// flow control.
+//
+// Received bytes go into a buffer of its own, InBufferSize bytes at most;
+// bytes that do not fit are lost and reported with CommEvent ComEvRxOver.
+// Opening and closing empty that buffer; opening also drops whatever the
+// device sent before it.
+// OnComm is raised from the event loop, never from inside a call on the
+// control, so a handler may run a nested event loop (a modal message box)
+// and still see further OnComm for bytes arriving meanwhile.
+class QtSerialControl : public SerialControl
+{
+    Q_OBJECT
+public:
+    using PortNameMapping = std::function<QString(int)>;
+
+    static constexpr int DefaultInBufferSize = 1024;
+
+    explicit QtSerialControl(QObject *parent = nullptr);
+    explicit QtSerialControl(PortNameMapping portName, QObject *parent = nullptr);
+    ~QtSerialControl() override;
+
+    bool PortOpen() const override;
+    // Opening throws CommError when the port is missing, busy or already
+    // open; closing a closed port does nothing.
+    void setPortOpen(bool open) override;
+
+    int CommPort() const override;
+    // Throws CommError while a port is open.
+    void setCommPort(int port) override;
+
+    int InBufferCount() const override;
+    // 0 discards the waiting bytes; any other count is ignored.
+    void setInBufferCount(int count) override;
+
+    int InputLen() const override;
+    // Throws CommError for a negative length.
+    void setInputLen(int len) override;
+
+    // Throws CommError when no port is open or the write fails.
+    void Output(const QByteArray &bytes) override;
+    // Empty when no port is open.
+    QByteArray Input() override;
+
+    int CommEvent() const override;
+
+    int InBufferSize() const;
+    // Capacity of the receive buffer; throws CommError while a port is open
+    // or for a size below 1.
+    void setInBufferSize(int bytes);
+
+    // Device name the current CommPort maps to.
+    QString portName() const;
+
+signals:
+    // The open port failed under us (the adapter was pulled out). The port
+    // was closed and its buffer emptied at once; this follows from the event
+    // loop, once per loss, and no OnComm goes with it. Output throws
+    // CommError from then on, and reopening fails while the device is gone.
+    void portLost();
+
+private:
+    void onReadyRead();
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+    void deliverEvents();
+    void closePort();
+
+    PortNameMapping m_portName;
+    QSerialPort *m_port;
+    QByteArray m_inBuffer;
+    int m_inBufferSize = DefaultInBufferSize;
+    int m_commPort = 1;
+    int m_inputLen = 0;
+    int m_commEvent = 0;
+    bool m_receivePending = false;
+    bool m_overrunPending = false;
+    bool m_deliveryQueued = false;
+};
+
+} // namespace ombrix

@@ -1,0 +1,94 @@
+#include "controls.h"
+
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace ombrix {
+
+VScrollBar::VScrollBar(int min, int max, int value, QWidget *parent)
+    : QWidget(parent)
+    , m_min(min)
+    , m_max(max)
+    , m_bar(new QScrollBar(Qt::Vertical, this))
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_bar);
+    // The bar takes focus by tab and by click, so its arrow keys work.
+    m_bar->setFocusPolicy(Qt::StrongFocus);
+    setFocusProxy(m_bar);
+    setFocusPolicy(Qt::StrongFocus);
+
+    m_bar->setRange(0, qAbs(m_max - m_min));
+    m_bar->setSingleStep(1);
+    m_bar->setPageStep(1);
+    // Without tracking, valueChanged comes once when a dragged thumb is let go.
+    m_bar->setTracking(false);
+    m_bar->setValue(toPosition(value));
+    connect(m_bar, &QScrollBar::valueChanged, this, &VScrollBar::Change);
+}
+
+int VScrollBar::Value() const
+{
+    return fromPosition(m_bar->value());
+}
+
+void VScrollBar::setValue(int value)
+{
+    if (value < qMin(m_min, m_max) || value > qMax(m_min, m_max))
+        throw ValueRefused("scroll bar value out of range");
+    m_bar->setValue(toPosition(value));
+}
+
+int VScrollBar::toPosition(int value) const
+{
+    return m_min > m_max ? m_min - value : value - m_min;
+}
+
+int VScrollBar::fromPosition(int position) const
+{
+    return m_min > m_max ? m_min - position : m_min + position;
+}
+
+Timer::Timer(QObject *parent)
+    : QObject(parent)
+    , m_timer(new QTimer(this))
+{
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &Timer::Tick);
+}
+
+void Timer::setInterval(int ms)
+{
+    m_interval = qMax(0, ms);
+    restart();
+}
+
+void Timer::setEnabled(bool enabled)
+{
+    m_enabled = enabled;
+    restart();
+}
+
+bool Timer::isCounting() const
+{
+    return m_timer->isActive();
+}
+
+void Timer::restart()
+{
+    if (m_enabled && m_interval > 0)
+        m_timer->start(m_interval);
+    else
+        m_timer->stop();
+}
+
+void MsgBox(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace ombrix

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QObject>
+#include <QWidget>
+
+#include <stdexcept>
+
+class QScrollBar;
+class QTimer;
+
+namespace ombrix {
+
+// A scroll bar refuses a value outside the range between its two ends.
+class ValueRefused : public std::out_of_range
+{
+public:
+    using std::out_of_range::out_of_range;
+};
+
+// A vertical scroll bar whose top end is Min and bottom end Max, whichever is
+// larger. QScrollBar always puts its minimum at the top and its up arrow
+// always lowers its value, so the bar keeps Qt's position and maps it:
+// Value = Min - position when Min > Max. Arrows, keys, wheel and drag all
+// move the Qt position, so they stay consistent with each other.
+// Change is raised only when Value really changes, and not while the thumb
+// is dragged: once, when it is let go.
+class VScrollBar : public QWidget
+{
+    Q_OBJECT
+public:
+    VScrollBar(int min, int max, int value, QWidget *parent = nullptr);
+
+    int Min() const { return m_min; }
+    int Max() const { return m_max; }
+    int Value() const;
+    // Throws ValueRefused for a value outside Min..Max; the bar keeps its value.
+    void setValue(int value);
+
+    QScrollBar *qtBar() const { return m_bar; }
+
+signals:
+    void Change();
+
+private:
+    int toPosition(int value) const;
+    int fromPosition(int position) const;
+
+    int m_min;
+    int m_max;
+    QScrollBar *m_bar;
+};
+
+// A timer with the classic semantics: interval 0 never ticks, and setting
+// the interval or enabling restarts the count. Precise, so the receive gap
+// does not drift by a coarse timer's 5 %.
+class Timer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Timer(QObject *parent = nullptr);
+
+    int Interval() const { return m_interval; }
+    void setInterval(int ms);
+    bool Enabled() const { return m_enabled; }
+    void setEnabled(bool enabled);
+    // True while a tick is due: enabled with an interval.
+    bool isCounting() const;
+
+signals:
+    void Tick();
+
+private:
+    void restart();
+
+    QTimer *m_timer;
+    int m_interval = 0;
+    bool m_enabled = true;
+};
+
+// Modal box with an OK button only and no icon, titled with the program's
+// title; returns when the operator closes it.
+void MsgBox(QWidget *parent, const QString &title, const QString &text);
+
+} // namespace ombrix

@@ -1,0 +1,201 @@
+#include "design.h"
+
+#include "controls.h"
+#include "twips.h"
+
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QToolButton>
+
+namespace ombrix {
+
+namespace {
+
+ControlSpec make(ControlSpec::Kind kind, const QString &name, int index)
+{
+    ControlSpec c;
+    c.kind = kind;
+    c.name = name;
+    c.index = index;
+    return c;
+}
+
+// A decoration line: paints itself in the window-text colour and lets every
+// mouse press through to the window, as the window's own surface.
+class LineWidget : public QWidget
+{
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), palette().color(QPalette::WindowText));
+    }
+};
+
+QRect pixelRect(const ControlSpec &c)
+{
+    return QRect(toPixels(c.left), toPixels(c.top), toPixels(c.width), toPixels(c.height));
+}
+
+QRect lineRect(const ControlSpec &c)
+{
+    constexpr int thickness = 3;
+    const int x1 = toPixels(qMin(c.left, c.width)), x2 = toPixels(qMax(c.left, c.width));
+    const int y1 = toPixels(qMin(c.top, c.height)), y2 = toPixels(qMax(c.top, c.height));
+    return QRect(x1 - thickness / 2, y1 - thickness / 2, x2 - x1 + thickness, y2 - y1 + thickness);
+}
+
+void setColour(QWidget *w, QPalette::ColorRole role, const QColor &colour)
+{
+    QPalette pal = w->palette();
+    pal.setColor(role, colour);
+    w->setPalette(pal);
+}
+
+QWidget *create(const ControlSpec &c, QWidget *parent)
+{
+    using Kind = ControlSpec::Kind;
+    switch (c.kind) {
+    case Kind::Frame:
+        return new QGroupBox(c.caption, parent);
+    case Kind::Label: {
+        auto *l = new QLabel(c.caption, parent);
+        // Captions are shown as they are, never read as markup.
+        l->setTextFormat(Qt::PlainText);
+        l->setAlignment(c.align | Qt::AlignTop);
+        if (c.border) {
+            l->setFrameShape(QFrame::Box);
+            l->setFrameShadow(QFrame::Plain);
+        }
+        return l;
+    }
+    case Kind::Option: {
+        auto *o = new QRadioButton(c.caption, parent);
+        o->setChecked(c.checked);
+        return o;
+    }
+    case Kind::TextBox: {
+        auto *t = new QLineEdit(c.caption, parent);
+        t->setAlignment(c.align | Qt::AlignVCenter);
+        if (c.maxLength > 0)
+            t->setMaxLength(c.maxLength);
+        return t;
+    }
+    case Kind::MultiText: {
+        auto *t = new QPlainTextEdit(c.caption, parent);
+        t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        return t;
+    }
+    case Kind::VScroll:
+        return new VScrollBar(c.min, c.max, c.value, parent);
+    case Kind::Button: {
+        auto *b = new QToolButton(parent);
+        b->setText(c.caption);
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setIconSize(QSize(32, 32));
+        if (!c.picture.isEmpty())
+            b->setIcon(QIcon(c.picture));
+        return b;
+    }
+    case Kind::Line: {
+        auto *l = new LineWidget(parent);
+        l->setAttribute(Qt::WA_TransparentForMouseEvents);
+        return l;
+    }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QString ControlSpec::key() const
+{
+    return index < 0 ? name : QStringLiteral("%1(%2)").arg(name).arg(index);
+}
+
+ControlSpec frame(const QString &name, int index) { return make(ControlSpec::Kind::Frame, name, index); }
+ControlSpec label(const QString &name, int index) { return make(ControlSpec::Kind::Label, name, index); }
+ControlSpec option(const QString &name, int index) { return make(ControlSpec::Kind::Option, name, index); }
+ControlSpec textBox(const QString &name, int index) { return make(ControlSpec::Kind::TextBox, name, index); }
+ControlSpec multiText(const QString &name) { return make(ControlSpec::Kind::MultiText, name, -1); }
+ControlSpec vScroll(const QString &name, int index) { return make(ControlSpec::Kind::VScroll, name, index); }
+ControlSpec button(const QString &name) { return make(ControlSpec::Kind::Button, name, -1); }
+
+ControlSpec line(const QString &name, int index, int x1, int y1, int x2, int y2)
+{
+    ControlSpec c = make(ControlSpec::Kind::Line, name, index);
+    c.left = x1;
+    c.top = y1;
+    c.width = x2;
+    c.height = y2;
+    return c;
+}
+
+const ControlSpec *Design::find(const QString &key) const
+{
+    for (const ControlSpec &c : controls)
+        if (c.key() == key)
+            return &c;
+    return nullptr;
+}
+
+QStringList designFontFamilies()
+{
+    return {QStringLiteral("新細明體"), QStringLiteral("PMingLiU"), QStringLiteral("AR PL UMing TW"),
+            QStringLiteral("AR PL UMing HK"), QStringLiteral("Noto Serif CJK TC"),
+            QStringLiteral("Noto Sans CJK TC")};
+}
+
+QHash<QString, QWidget *> buildDesign(QWidget *window, const Design &design)
+{
+    QHash<QString, QWidget *> made;
+    for (const ControlSpec &c : design.controls) {
+        QWidget *parent = c.parent.isEmpty() ? window : made.value(c.parent);
+        Q_ASSERT_X(parent, "buildDesign", qPrintable(c.key()));
+        QWidget *w = create(c, parent);
+        w->setObjectName(c.key());
+        w->setGeometry(c.kind == ControlSpec::Kind::Line ? lineRect(c) : pixelRect(c));
+        if (c.fontPoints > 0) {
+            QFont f = w->font();
+            f.setFamilies(designFontFamilies());
+            f.setPointSizeF(c.fontPoints);
+            f.setBold(c.bold);
+            w->setFont(f);
+        }
+        if (c.back) {
+            setColour(w, QPalette::Window, *c.back);
+            w->setBackgroundRole(QPalette::Window);
+            w->setAutoFillBackground(true);
+            // The style's greyed text vanishes on a silver background; a
+            // disabled port option must still say which port it is.
+            QPalette pal = w->palette();
+            pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(96, 96, 96));
+            pal.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(96, 96, 96));
+            w->setPalette(pal);
+        }
+        if (c.fore)
+            setColour(w, QPalette::WindowText, *c.fore);
+        w->setEnabled(c.enabled);
+        w->setVisible(c.visible);
+        made.insert(c.key(), w);
+    }
+    QWidget *previous = nullptr;
+    for (const QString &key : design.tabOrder) {
+        QWidget *w = made.value(key);
+        Q_ASSERT_X(w, "buildDesign tab order", qPrintable(key));
+        if (previous)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+    return made;
+}
+
+} // namespace ombrix

@@ -1,0 +1,118 @@
+#include "setterwindow.h"
+
+#include "controls.h"
+#include "portprobe.h"
+#include "serialcontrol.h"
+#include "twips.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QToolButton>
+
+namespace ombrix {
+
+SetterWindow::SetterWindow(const QString &programTitle, const Design &design,
+                           std::unique_ptr<SerialControl> serial, QWidget *parent)
+    : QWidget(parent)
+    , MSC1(std::move(serial))
+    , TmrRx(new Timer(this))
+    , TimerOut(new Timer(this))
+    , m_programTitle(programTitle)
+{
+    QFont font = this->font();
+    font.setFamilies(designFontFamilies());
+    font.setPointSize(9);
+    setFont(font);
+
+    m_controls = buildDesign(this, design);
+    LblVersion = control<QLabel>(QStringLiteral("LblVersion"));
+    CmdVersion = control<QToolButton>(QStringLiteral("CmdVersion"));
+    CmdTest = control<QToolButton>(QStringLiteral("CmdTest"));
+    CmdRd = control<QToolButton>(QStringLiteral("CmdRd"));
+    CmdWr = control<QToolButton>(QStringLiteral("CmdWr"));
+    CmdClear = control<QToolButton>(QStringLiteral("CmdClear"));
+    TextRec = control<QPlainTextEdit>(QStringLiteral("TextRec"));
+    FamCOM = control<QGroupBox>(QStringLiteral("FamCOM"));
+    Q_ASSERT(LblVersion && CmdVersion && CmdTest && CmdRd && CmdWr && CmdClear && TextRec && FamCOM);
+    TmrRx->setObjectName(QStringLiteral("TmrRx"));
+    TimerOut->setObjectName(QStringLiteral("TimerOut"));
+    MSC1->setObjectName(QStringLiteral("MSC1"));
+    MSC1->setParent(nullptr); // owned by the unique_ptr
+
+    void (SetterWindow::*const clicks[])() = {
+        &SetterWindow::OptCom1_Click, &SetterWindow::OptCom2_Click, &SetterWindow::OptCom3_Click,
+        &SetterWindow::OptCom4_Click, &SetterWindow::OptCom5_Click, &SetterWindow::OptCom6_Click,
+        &SetterWindow::OptCom7_Click, &SetterWindow::OptCom8_Click};
+    for (int n = FirstPort; n <= LastPort; ++n) {
+        Q_ASSERT(OptCom(n));
+        connect(OptCom(n), &QRadioButton::clicked, this, clicks[n - FirstPort]);
+    }
+}
+
+SetterWindow::~SetterWindow() = default;
+
+void SetterWindow::Form_Load()
+{
+    PortProbe(*MSC1, [this](int port) { OptCom(port)->setEnabled(false); });
+}
+
+void SetterWindow::OptCom1_Click() { switchPort(1); }
+void SetterWindow::OptCom2_Click() { switchPort(2); }
+void SetterWindow::OptCom3_Click() { switchPort(3); }
+void SetterWindow::OptCom4_Click() { switchPort(4); }
+void SetterWindow::OptCom5_Click() { switchPort(5); }
+void SetterWindow::OptCom6_Click() { switchPort(6); }
+void SetterWindow::OptCom7_Click() { switchPort(7); }
+void SetterWindow::OptCom8_Click() { switchPort(8); }
+
+void SetterWindow::switchPort(int n)
+{
+    try {
+        PortSwitch(*MSC1, n);
+    } catch (const CommError &) {
+        // The port went away or another program took it since start. Leave
+        // no half-opened port behind and tell the operator which one.
+        try {
+            if (MSC1->PortOpen())
+                MSC1->setPortOpen(false);
+        } catch (const CommError &) {
+        }
+        MsgBox(QStringLiteral("無法開啟 COM%1，請確認設定器已插入且未被其他程式使用。").arg(n));
+    }
+}
+
+void SetterWindow::mousePressEvent(QMouseEvent *event)
+{
+    // Qt hands a press that a label or a frame ignores on to its parent;
+    // only a press where no control stands is a press on the window.
+    const QPointF pos = event->position();
+    if (!childAt(pos.toPoint())) {
+        int button = 0;
+        switch (event->button()) {
+        case Qt::LeftButton: button = 1; break;
+        case Qt::RightButton: button = 2; break;
+        case Qt::MiddleButton: button = 4; break;
+        default: break;
+        }
+        const Qt::KeyboardModifiers mods = event->modifiers();
+        const int shift = (mods & Qt::ShiftModifier ? 1 : 0) | (mods & Qt::ControlModifier ? 2 : 0)
+            | (mods & Qt::AltModifier ? 4 : 0);
+        emit MouseDown(button, shift, float(toTwips(pos.x())), float(toTwips(pos.y())));
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void SetterWindow::MsgBox(const QString &text)
+{
+    ombrix::MsgBox(this, m_programTitle, text);
+}
+
+QRadioButton *SetterWindow::OptCom(int n) const
+{
+    return control<QRadioButton>(QStringLiteral("OptCom%1").arg(n));
+}
+
+} // namespace ombrix

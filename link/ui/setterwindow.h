@@ -1,0 +1,87 @@
+#pragma once
+
+#include "design.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QGroupBox;
+class QLabel;
+class QMouseEvent;
+class QPlainTextEdit;
+class QRadioButton;
+class QToolButton;
+
+namespace ombrix {
+
+class SerialControl;
+class Timer;
+
+// The window base both programs share: it builds a window from its design
+// and runs the setter link on the controls every design carries under the
+// same names (the port choice, the command buttons, the version display,
+// the receive path and the receive log). A window adds its own design, its
+// write frame and its parameter reply.
+class SetterWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    SetterWindow(const QString &programTitle, const Design &design,
+                 std::unique_ptr<SerialControl> serial, QWidget *parent = nullptr);
+    ~SetterWindow() override;
+
+    // Runs the port probe; call once after building, before showing.
+    void Form_Load();
+
+    SerialControl &serial() const { return *MSC1; }
+    QString programTitle() const { return m_programTitle; }
+    // The control made from the design under this key, e.g. "VsStep1(0)".
+    QWidget *control(const QString &key) const { return m_controls.value(key); }
+    template <typename T> T *control(const QString &key) const
+    {
+        return qobject_cast<T *>(control(key));
+    }
+
+public slots:
+    void OptCom1_Click();
+    void OptCom2_Click();
+    void OptCom3_Click();
+    void OptCom4_Click();
+    void OptCom5_Click();
+    void OptCom6_Click();
+    void OptCom7_Click();
+    void OptCom8_Click();
+
+signals:
+    // A press on the window's own surface, not on any of its controls: the
+    // button (1 left, 2 right, 4 middle), the keys held (1 Shift, 2 Ctrl,
+    // 4 Alt) and the point in twips from the client area's top-left corner.
+    void MouseDown(int button, int shift, float x, float y);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void MsgBox(const QString &text);
+
+    QRadioButton *OptCom(int n) const;
+
+    std::unique_ptr<SerialControl> MSC1;
+    Timer *TmrRx;
+    Timer *TimerOut;
+    QLabel *LblVersion;
+    QToolButton *CmdVersion;
+    QToolButton *CmdTest;
+    QToolButton *CmdRd;
+    QToolButton *CmdWr;
+    QToolButton *CmdClear;
+    QPlainTextEdit *TextRec;
+    QGroupBox *FamCOM;
+
+private:
+    void switchPort(int n);
+
+    QString m_programTitle;
+    QHash<QString, QWidget *> m_controls;
+};
+
+} // namespace ombrix

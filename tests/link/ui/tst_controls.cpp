@@ -1,0 +1,312 @@
+#include "controls.h"
+#include "design.h"
+#include "twips.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+using namespace ombrix;
+
+namespace {
+
+// Centre of one of the bar's parts, in the inner QScrollBar's coordinates.
+QPoint partCentre(QScrollBar *bar, QStyle::SubControl part)
+{
+    QStyleOptionSlider opt;
+    opt.initFrom(bar);
+    opt.orientation = bar->orientation();
+    opt.minimum = bar->minimum();
+    opt.maximum = bar->maximum();
+    opt.sliderPosition = bar->sliderPosition();
+    opt.sliderValue = bar->value();
+    opt.singleStep = bar->singleStep();
+    opt.pageStep = bar->pageStep();
+    opt.subControls = QStyle::SC_All;
+    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &opt, part, bar).center();
+}
+
+void closeModalSoon(QString *title, QMessageBox::StandardButtons *buttons, QMessageBox::Icon *icon, QString *text)
+{
+    QTimer::singleShot(0, [=] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        *title = box->windowTitle();
+        *buttons = box->standardButtons();
+        *icon = box->icon();
+        *text = box->text();
+        box->accept();
+    });
+}
+
+} // namespace
+
+class TestControls : public QObject
+{
+    Q_OBJECT
+private slots:
+    void scrollBarArrows_data();
+    void scrollBarArrows();
+    void scrollBarKeysAndWheelAgreeWithArrows();
+    void scrollBarAssignment_data();
+    void scrollBarAssignment();
+    void scrollBarDragRaisesChangeOnRelease();
+    void textBoxChangeAndMaxLength();
+    void timerNeverTicksWithoutInterval();
+    void timerRestartsItsCount();
+    void messageBoxIsPlainOk();
+    void designBuildsInTwips();
+    void optionsExclusivePerContainer();
+    void pictureButtonShowsPictureAboveCaption();
+};
+
+void TestControls::scrollBarArrows_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<bool>("up");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("up raises") << 10 << true << 11;
+    QTest::newRow("down lowers") << 10 << false << 9;
+    QTest::newRow("up at the top") << 255 << true << 255;
+    QTest::newRow("down at the bottom") << 0 << false << 0;
+    QTest::newRow("up from the bottom") << 0 << true << 1;
+}
+
+void TestControls::scrollBarArrows()
+{
+    QFETCH(int, start);
+    QFETCH(bool, up);
+    QFETCH(int, expected);
+
+    VScrollBar vs(255, 0, start);
+    vs.resize(33, 41);
+    vs.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&vs));
+    QSignalSpy change(&vs, &VScrollBar::Change);
+    QScrollBar *bar = vs.qtBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, partCentre(bar, up ? QStyle::SC_ScrollBarSubLine : QStyle::SC_ScrollBarAddLine));
+    QCOMPARE(vs.Value(), expected);
+    QCOMPARE(change.count(), expected == start ? 0 : 1);
+
+    // A click in the track moves by one as well.
+    if (start != 255 && start != 0) {
+        vs.setValue(128);
+        const int before = vs.Value();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, partCentre(bar, QStyle::SC_ScrollBarSubPage));
+        QCOMPARE(vs.Value(), before + 1);
+    }
+}
+
+void TestControls::scrollBarKeysAndWheelAgreeWithArrows()
+{
+    VScrollBar vs(255, 0, 100);
+    vs.resize(33, 120);
+    vs.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&vs));
+    QScrollBar *bar = vs.qtBar();
+    QTest::keyClick(bar, Qt::Key_Up);
+    QCOMPARE(vs.Value(), 101);
+    QTest::keyClick(bar, Qt::Key_Down);
+    QTest::keyClick(bar, Qt::Key_Down);
+    QCOMPARE(vs.Value(), 99);
+
+    const QPoint centre = bar->rect().center();
+    QWheelEvent wheelUp(centre, bar->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton,
+                        Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(bar, &wheelUp);
+    QVERIFY2(vs.Value() > 99, "the wheel turned up must raise the value like the up arrow");
+}
+
+void TestControls::scrollBarAssignment_data()
+{
+    QTest::addColumn<int>("assigned");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<int>("changes");
+
+    QTest::newRow("new value") << 42 << false << 1;
+    QTest::newRow("same value") << 7 << false << 0;
+    QTest::newRow("top end") << 255 << false << 1;
+    QTest::newRow("bottom end") << 0 << false << 1;
+    QTest::newRow("256") << 256 << true << 0;
+    QTest::newRow("-1") << -1 << true << 0;
+    QTest::newRow("32767") << 32767 << true << 0;
+}
+
+void TestControls::scrollBarAssignment()
+{
+    QFETCH(int, assigned);
+    QFETCH(bool, refused);
+    QFETCH(int, changes);
+
+    VScrollBar vs(255, 0, 7);
+    QSignalSpy change(&vs, &VScrollBar::Change);
+    if (refused)
+        QVERIFY_THROWS_EXCEPTION(ValueRefused, vs.setValue(assigned));
+    else
+        vs.setValue(assigned);
+    QCOMPARE(vs.Value(), refused ? 7 : assigned);
+    QCOMPARE(change.count(), changes);
+}
+
+void TestControls::scrollBarDragRaisesChangeOnRelease()
+{
+    VScrollBar vs(255, 0, 128);
+    vs.resize(33, 300);
+    vs.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&vs));
+    QSignalSpy change(&vs, &VScrollBar::Change);
+    QScrollBar *bar = vs.qtBar();
+    const QPoint thumb = partCentre(bar, QStyle::SC_ScrollBarSlider);
+    QTest::mousePress(bar, Qt::LeftButton, {}, thumb);
+    QMouseEvent move(QEvent::MouseMove, thumb - QPoint(0, 60), bar->mapToGlobal(thumb - QPoint(0, 60)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(bar, &move);
+    QCOMPARE(change.count(), 0);
+    QCOMPARE(vs.Value(), 128);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, thumb - QPoint(0, 60));
+    QCOMPARE(change.count(), 1);
+    QVERIFY2(vs.Value() > 128, "dragging the thumb up raises the value");
+}
+
+void TestControls::textBoxChangeAndMaxLength()
+{
+    Design d;
+    d << textBox("TextStep1", 0).at(0, 0).size(615, 555).maxChars(3).text("5");
+    QWidget window;
+    auto *box = qobject_cast<QLineEdit *>(buildDesign(&window, d).value("TextStep1(0)"));
+    QVERIFY(box);
+    QSignalSpy change(box, &QLineEdit::textChanged);
+    box->setText("12");
+    QCOMPARE(change.count(), 1);
+
+    box->clear();
+    QTest::keyClicks(box, "1234");
+    QCOMPARE(box->text(), QString("123"));
+
+    box->clear();
+    QApplication::clipboard()->setText("98765");
+    box->paste();
+    QCOMPARE(box->text(), QString("987"));
+}
+
+void TestControls::timerNeverTicksWithoutInterval()
+{
+    Timer timer;
+    QSignalSpy tick(&timer, &Timer::Tick);
+    timer.setEnabled(true);
+    QVERIFY(!timer.isCounting());
+    QVERIFY(!tick.wait(300));
+}
+
+void TestControls::timerRestartsItsCount()
+{
+    constexpr int interval = 400;
+    Timer timer;
+    QSignalSpy tick(&timer, &Timer::Tick);
+    QElapsedTimer clock;
+    clock.start();
+    timer.setInterval(interval);
+    timer.setEnabled(true);
+    QTest::qWait(250);
+    const qint64 rearmed = clock.elapsed();
+    timer.setInterval(interval);
+    timer.setEnabled(true);
+    QVERIFY(tick.wait(5000));
+    // Counted from the re-arming, not from the first start.
+    QVERIFY2(clock.elapsed() - rearmed >= interval - 2, qPrintable(QString::number(clock.elapsed() - rearmed)));
+
+    timer.setEnabled(false);
+    QVERIFY(!timer.isCounting());
+    QVERIFY(!tick.wait(interval + 200));
+    QCOMPARE(tick.count(), 1);
+}
+
+void TestControls::messageBoxIsPlainOk()
+{
+    QString title, text;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    closeModalSoon(&title, &buttons, &icon, &text);
+    MsgBox(nullptr, "Ombrix5", "資料接收區超過");
+    QCOMPARE(title, QString("Ombrix5"));
+    QCOMPARE(text, QString("資料接收區超過"));
+    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(icon, QMessageBox::NoIcon);
+}
+
+void TestControls::designBuildsInTwips()
+{
+    Design d;
+    d << frame("FamCOM").at(120, 9000).size(9015, 975).text("Com Port")
+      << option("OptCom2").in("FamCOM").at(1200, 360).size(975, 375).text("COM2")
+      << label("LblVersion").at(11880, 4920).size(3255, 495).font(15.75).centred().bordered()
+      << line("Line5", 1, 240, 240, 240, 4200);
+    QWidget window;
+    const auto made = buildDesign(&window, d);
+    QCOMPARE(made.value("FamCOM")->geometry(), QRect(8, 600, 601, 65));
+    QCOMPARE(made.value("OptCom2")->parentWidget(), made.value("FamCOM"));
+    QCOMPARE(made.value("OptCom2")->geometry(), QRect(80, 24, 65, 25));
+    QCOMPARE(made.value("LblVersion")->font().pointSizeF(), 15.75);
+    QCOMPARE(made.value("LblVersion")->font().families().first(), QString("新細明體"));
+    QVERIFY(made.value("LblVersion")->font().families().contains("AR PL UMing TW"));
+    // A line spans its end points, 3 pixels thick, and lets presses through.
+    QWidget *line = made.value("Line5(1)");
+    QCOMPARE(line->geometry(), QRect(15, 15, 3, 267));
+    QVERIFY(!window.childAt(16, 100));
+}
+
+void TestControls::optionsExclusivePerContainer()
+{
+    Design d;
+    for (int f = 1; f <= 2; ++f) {
+        const QString frameKey = QString("Frame%1").arg(f);
+        d << frame(frameKey).at(360 + 2040 * (f - 1), 480).size(1815, 3735);
+        for (int j = 0; j < 4; ++j) {
+            ControlSpec o = option("OptStep1", 4 * (f - 1) + j).in(frameKey).at(120, 360 + 600 * j).size(1455, 495);
+            if (j == 2)
+                o.selected();
+            d << o;
+        }
+    }
+    QWidget window;
+    window.resize(400, 400);
+    const auto made = buildDesign(&window, d);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto opt = [&](int item) { return qobject_cast<QRadioButton *>(made.value(QString("OptStep1(%1)").arg(item))); };
+    // Click the indicator: a radio button without a caption takes no other hit.
+    QTest::mouseClick(opt(3), Qt::LeftButton, {}, QPoint(8, opt(3)->height() / 2));
+    QVERIFY(opt(3)->isChecked());
+    QVERIFY(!opt(2)->isChecked());
+    QVERIFY(opt(6)->isChecked());
+    QVERIFY(!opt(7)->isChecked());
+}
+
+void TestControls::pictureButtonShowsPictureAboveCaption()
+{
+    Design d;
+    d << button("CmdVersion").at(10680, 4680).size(1095, 1095).text("讀取版本(5)").pictured(":/version.ico");
+    QWidget window;
+    auto *b = qobject_cast<QToolButton *>(buildDesign(&window, d).value("CmdVersion"));
+    QVERIFY(b);
+    QCOMPARE(b->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    QCOMPARE(b->iconSize(), QSize(32, 32));
+    QVERIFY(!b->icon().isNull());
+    QCOMPARE(b->icon().pixmap(32, 32).size(), QSize(32, 32));
+}
+
+QTEST_MAIN(TestControls)
+#include "tst_controls.moc"
