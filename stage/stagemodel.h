@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace ombrix {
 
@@ -32,5 +35,26 @@ constexpr StageProgramme StageDefaults = {{
     {{{5, SpeedSlow}, {20, SpeedHigh}, {8, SpeedPause}, {30, SpeedLow}, {5, SpeedSlow}}},
     {{{10, SpeedSlow}, {10, SpeedHigh}, {10, SpeedPause}, {10, SpeedLow}, {10, SpeedSlow}}},
 }};
+
+constexpr int WriteFrameLength = 24;
+// A parameter reply is read in the write frame's layout up to its last speed.
+constexpr int ParamReplyMinLength = 23;
+
+// 02 16 5A, the ten times (function 1 then 2, stages 1 to 5), the ten speed
+// codes in the same order, the check byte.
+QByteArray WriteFrame(const StageProgramme &programme);
+
+// What a parameter reply carries: the ten times, and the ten speeds where
+// the byte names one (a byte of 4 or more leaves its stage's speed alone).
+struct ParamValues
+{
+    std::array<std::array<std::uint8_t, StageCount>, FunctionCount> time;
+    std::array<std::array<std::optional<std::uint8_t>, StageCount>, FunctionCount> speed;
+};
+
+// Reads bytes 3 to 22 of a block that starts with OpRead; bytes 1, 2 and
+// 23 on are never looked at. A block too short to hold them all gives
+// nothing, so a window never shows half a reply.
+std::optional<ParamValues> ParamReply(const QByteArray &block);
 
 } // namespace ombrix

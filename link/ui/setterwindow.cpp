@@ -1,7 +1,9 @@
 #include "setterwindow.h"
 
 #include "controls.h"
+#include "frame.h"
 #include "portprobe.h"
+#include "reply.h"
 #include "serialcontrol.h"
 #include "twips.h"
 
@@ -46,6 +48,15 @@ SetterWindow::SetterWindow(const QString &programTitle, const Design &design,
         &SetterWindow::OptCom1_Click, &SetterWindow::OptCom2_Click, &SetterWindow::OptCom3_Click,
         &SetterWindow::OptCom4_Click, &SetterWindow::OptCom5_Click, &SetterWindow::OptCom6_Click,
         &SetterWindow::OptCom7_Click, &SetterWindow::OptCom8_Click};
+    connect(CmdVersion, &QToolButton::clicked, this, &SetterWindow::CmdVersion_Click);
+    connect(CmdTest, &QToolButton::clicked, this, &SetterWindow::CmdTest_Click);
+    connect(CmdRd, &QToolButton::clicked, this, &SetterWindow::CmdRd_Click);
+    connect(CmdWr, &QToolButton::clicked, this, &SetterWindow::CmdWr_Click);
+    connect(CmdClear, &QToolButton::clicked, this, &SetterWindow::CmdClear_Click);
+    connect(MSC1.get(), &SerialControl::OnComm, this, &SetterWindow::MSC1_OnComm);
+    connect(TmrRx, &Timer::Tick, this, &SetterWindow::TmrRx_Timer);
+    connect(this, &SetterWindow::MouseDown, this, &SetterWindow::Form_MouseDown);
+
     for (int n = FirstPort; n <= LastPort; ++n) {
         Q_ASSERT(OptCom(n));
         connect(OptCom(n), &QRadioButton::clicked, this, clicks[n - FirstPort]);
@@ -57,6 +68,84 @@ SetterWindow::~SetterWindow() = default;
 void SetterWindow::Form_Load()
 {
     PortProbe(*MSC1, [this](int port) { OptCom(port)->setEnabled(false); });
+}
+
+void SetterWindow::CmdVersion_Click()
+{
+    LblVersion->clear();
+    sendFrame(CommandFrame(OpVersion));
+}
+
+void SetterWindow::CmdTest_Click()
+{
+    sendFrame(CommandFrame(OpIrTest));
+}
+
+void SetterWindow::CmdRd_Click()
+{
+    sendFrame(CommandFrame(OpRead));
+}
+
+void SetterWindow::CmdClear_Click()
+{
+    TextRec->setPlainText(QString());
+}
+
+void SetterWindow::MSC1_OnComm()
+{
+    switch (MSC1->CommEvent()) {
+    case ComEvRxOver:
+        // A flood raises this again and again while the box is open: one
+        // box says it. Receive events and ticks go on meanwhile, so the
+        // buffer is still taken at the next quiet gap.
+        if (!m_overflowShown) {
+            m_overflowShown = true;
+            MsgBox(QStringLiteral("資料接收區超過"));
+            m_overflowShown = false;
+        }
+        break;
+    case ComEvReceive:
+        TmrRx->setInterval(ReplyGap);
+        TmrRx->setEnabled(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void SetterWindow::TmrRx_Timer()
+{
+    TmrRx->setEnabled(false);
+    const int n = MSC1->InBufferCount();
+    const QByteArray block = MSC1->Input();
+    if (block.isEmpty())
+        return; // a port switch emptied the buffer since the last chunk
+    switch (static_cast<unsigned char>(block[0])) {
+    case OpVersion:
+        LblVersion->setText(versionText(block, n));
+        break;
+    case OpRead:
+        parameterReply(block);
+        break;
+    default:
+        break;
+    }
+}
+
+void SetterWindow::Form_MouseDown(int /*button*/, int shift, float x, float /*y*/)
+{
+    const bool show = RevealGesture(shift, x);
+    TextRec->setVisible(show);
+    CmdClear->setVisible(show);
+}
+
+void SetterWindow::sendFrame(const QByteArray &frame)
+{
+    try {
+        MSC1->Output(frame);
+    } catch (const CommError &) {
+        MsgBox(QStringLiteral("COM Port 未開啟，請先選擇設定器所接的 COM Port。"));
+    }
 }
 
 void SetterWindow::OptCom1_Click() { switchPort(1); }

@@ -43,7 +43,19 @@ public:
         return qobject_cast<T *>(control(key));
     }
 
+    // Shift alone held, and the press within 200 twips of the left edge.
+    static constexpr bool RevealGesture(int shift, float x) { return shift == 1 && x < 200.0f; }
+
 public slots:
+    void CmdVersion_Click();
+    void CmdTest_Click();
+    void CmdRd_Click();
+    virtual void CmdWr_Click() = 0;
+    void CmdClear_Click();
+    void MSC1_OnComm();
+    void TmrRx_Timer();
+    void Form_MouseDown(int button, int shift, float x, float y);
+
     void OptCom1_Click();
     void OptCom2_Click();
     void OptCom3_Click();
@@ -62,6 +74,11 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void MsgBox(const QString &text);
+    // Hands a whole frame to the port; with no port open the operator is
+    // told so and nothing else changes.
+    void sendFrame(const QByteArray &frame);
+    // A reply that starts with OpRead, in the window's own layout.
+    virtual void parameterReply(const QByteArray &block) = 0;
 
     QRadioButton *OptCom(int n) const;
 
@@ -81,6 +98,7 @@ private:
     void switchPort(int n);
 
     QString m_programTitle;
+    bool m_overflowShown = false;
     QHash<QString, QWidget *> m_controls;
 };
 

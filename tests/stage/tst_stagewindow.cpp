@@ -1,6 +1,7 @@
 #include "fakeserial.h"
 #include "frmombrixstage.h"
 #include "controls.h"
+#include "widgetprobe.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -79,17 +80,6 @@ QList<Row> expectedDesign()
         }
     }
     return rows;
-}
-
-QString captionOf(QWidget *w)
-{
-    if (auto *g = qobject_cast<QGroupBox *>(w)) return g->title();
-    if (auto *l = qobject_cast<QLabel *>(w)) return l->text();
-    if (auto *o = qobject_cast<QRadioButton *>(w)) return o->text();
-    if (auto *t = qobject_cast<QLineEdit *>(w)) return t->text();
-    if (auto *b = qobject_cast<QToolButton *>(w)) return b->text();
-    if (auto *m = qobject_cast<QPlainTextEdit *>(w)) return m->toPlainText();
-    return {};
 }
 
 QString kindOf(QWidget *w)
@@ -184,7 +174,7 @@ void TestStageWindow::designMatches()
         QCOMPARE(kindOf(w), row.kind);
         const QString parentKey = w->parentWidget() == window ? QString() : w->parentWidget()->objectName();
         QCOMPARE(parentKey, row.parent);
-        QCOMPARE(captionOf(w), row.caption);
+        QCOMPARE(probe::captionOf(w), row.caption);
         QCOMPARE(w->geometry(), px(row.left, row.top, row.width, row.height));
         if (row.points > 0) {
             QCOMPARE(w->font().pointSizeF(), row.points);
@@ -288,15 +278,7 @@ void TestStageWindow::tabOrder()
             expected << QString("TextStep%1(%2)").arg(k).arg(r) << QString("VsStep%1(%2)").arg(k).arg(r);
         }
 
-    QStringList chain;
-    QWidget *w = c("OptCom1");
-    do {
-        QWidget *named = w->objectName().isEmpty() ? w->parentWidget() : w;
-        if ((w->focusPolicy() & Qt::TabFocus) && named && expected.contains(named->objectName())
-            && !chain.contains(named->objectName()))
-            chain << named->objectName();
-        w = w->nextInFocusChain();
-    } while (w != c("OptCom1"));
+    const QStringList chain = probe::tabChain(c("OptCom1"), expected);
     QCOMPARE(chain, expected);
 }
 

@@ -1,6 +1,7 @@
 #include "controls.h"
 #include "design.h"
 #include "twips.h"
+#include "widgetprobe.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -21,22 +22,6 @@
 using namespace ombrix;
 
 namespace {
-
-// Centre of one of the bar's parts, in the inner QScrollBar's coordinates.
-QPoint partCentre(QScrollBar *bar, QStyle::SubControl part)
-{
-    QStyleOptionSlider opt;
-    opt.initFrom(bar);
-    opt.orientation = bar->orientation();
-    opt.minimum = bar->minimum();
-    opt.maximum = bar->maximum();
-    opt.sliderPosition = bar->sliderPosition();
-    opt.sliderValue = bar->value();
-    opt.singleStep = bar->singleStep();
-    opt.pageStep = bar->pageStep();
-    opt.subControls = QStyle::SC_All;
-    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &opt, part, bar).center();
-}
 
 void closeModalSoon(QString *title, QMessageBox::StandardButtons *buttons, QMessageBox::Icon *icon, QString *text)
 {
@@ -97,7 +82,7 @@ void TestControls::scrollBarArrows()
     QVERIFY(QTest::qWaitForWindowExposed(&vs));
     QSignalSpy change(&vs, &VScrollBar::Change);
     QScrollBar *bar = vs.qtBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, partCentre(bar, up ? QStyle::SC_ScrollBarSubLine : QStyle::SC_ScrollBarAddLine));
+    QTest::mouseClick(bar, Qt::LeftButton, {}, probe::partCentre(bar, up ? QStyle::SC_ScrollBarSubLine : QStyle::SC_ScrollBarAddLine));
     QCOMPARE(vs.Value(), expected);
     QCOMPARE(change.count(), expected == start ? 0 : 1);
 
@@ -105,7 +90,7 @@ void TestControls::scrollBarArrows()
     if (start != 255 && start != 0) {
         vs.setValue(128);
         const int before = vs.Value();
-        QTest::mouseClick(bar, Qt::LeftButton, {}, partCentre(bar, QStyle::SC_ScrollBarSubPage));
+        QTest::mouseClick(bar, Qt::LeftButton, {}, probe::partCentre(bar, QStyle::SC_ScrollBarSubPage));
         QCOMPARE(vs.Value(), before + 1);
     }
 }
@@ -169,7 +154,7 @@ void TestControls::scrollBarDragRaisesChangeOnRelease()
     QVERIFY(QTest::qWaitForWindowExposed(&vs));
     QSignalSpy change(&vs, &VScrollBar::Change);
     QScrollBar *bar = vs.qtBar();
-    const QPoint thumb = partCentre(bar, QStyle::SC_ScrollBarSlider);
+    const QPoint thumb = probe::partCentre(bar, QStyle::SC_ScrollBarSlider);
     QTest::mousePress(bar, Qt::LeftButton, {}, thumb);
     QMouseEvent move(QEvent::MouseMove, thumb - QPoint(0, 60), bar->mapToGlobal(thumb - QPoint(0, 60)),
                      Qt::NoButton, Qt::LeftButton, Qt::NoModifier);

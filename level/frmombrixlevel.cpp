@@ -1,0 +1,71 @@
+#include "frmombrixlevel.h"
+
+#include "controls.h"
+#include "leveldesign.h"
+#include "serialcontrol.h"
+#include "timepair.h"
+#include "twips.h"
+
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLineEdit>
+#include <QScreen>
+
+namespace ombrix {
+
+FrmOmbrixLevel::FrmOmbrixLevel(std::unique_ptr<SerialControl> serial, QWidget *parent)
+    : SetterWindow(QString::fromLatin1(Title), levelDesign(), std::move(serial), parent)
+    , TextHi(control<QLineEdit>(QStringLiteral("TextHi")))
+    , TextStop(control<QLineEdit>(QStringLiteral("TextStop")))
+    , TextLo(control<QLineEdit>(QStringLiteral("TextLo")))
+    , VsHi(control<VScrollBar>(QStringLiteral("VsHi")))
+    , VsStop(control<VScrollBar>(QStringLiteral("VsStop")))
+    , VsLo(control<VScrollBar>(QStringLiteral("VsLo")))
+{
+    setWindowTitle(QStringLiteral("時間參數設定"));
+    setWindowIcon(QIcon(QStringLiteral(":/program.ico")));
+    // A fixed dialog frame with no minimise or maximise button; a tool
+    // window, so it gets no taskbar button.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setAttribute(Qt::WA_QuitOnClose);
+    setFixedSize(toPixels(6540), toPixels(7650));
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    connect(TextHi, &QLineEdit::textChanged, this, &FrmOmbrixLevel::TextHi_Change);
+    connect(TextStop, &QLineEdit::textChanged, this, &FrmOmbrixLevel::TextStop_Change);
+    connect(TextLo, &QLineEdit::textChanged, this, &FrmOmbrixLevel::TextLo_Change);
+    connect(VsHi, &VScrollBar::Change, this, &FrmOmbrixLevel::VsHi_Change);
+    connect(VsStop, &VScrollBar::Change, this, &FrmOmbrixLevel::VsStop_Change);
+    connect(VsLo, &VScrollBar::Change, this, &FrmOmbrixLevel::VsLo_Change);
+}
+
+void FrmOmbrixLevel::TextHi_Change() { textToBar(*TextHi, *VsHi); }
+void FrmOmbrixLevel::TextStop_Change() { textToBar(*TextStop, *VsStop); }
+void FrmOmbrixLevel::TextLo_Change() { textToBar(*TextLo, *VsLo); }
+void FrmOmbrixLevel::VsHi_Change() { barToText(*VsHi, *TextHi); }
+void FrmOmbrixLevel::VsStop_Change() { barToText(*VsStop, *TextStop); }
+void FrmOmbrixLevel::VsLo_Change() { barToText(*VsLo, *TextLo); }
+
+LevelRecord FrmOmbrixLevel::record() const
+{
+    return {std::uint8_t(VsHi->Value()), std::uint8_t(VsStop->Value()), std::uint8_t(VsLo->Value())};
+}
+
+void FrmOmbrixLevel::CmdWr_Click()
+{
+    sendFrame(LevelFrame(record()));
+}
+
+void FrmOmbrixLevel::parameterReply(const QByteArray &block)
+{
+    const std::optional<LevelRecord> values = LevelReply(block);
+    if (!values)
+        return;
+    VsHi->setValue(values->HighSeconds);
+    VsStop->setValue(values->StopSeconds);
+    VsLo->setValue(values->LowSeconds);
+}
+
+} // namespace ombrix

@@ -1,0 +1,16 @@
+#include "frmombrixlevel.h"
+#include "qtserialcontrol.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ombrix3"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Ombrix3"));
+
+    ombrix::FrmOmbrixLevel window(std::make_unique<ombrix::QtSerialControl>());
+    window.Form_Load();
+    window.show();
+    return app.exec();
+}
