@@ -8,6 +8,8 @@ packages=(
     qt6-base-dev qt6-serialport-dev
     # The Ming face that draws the windows' Traditional Chinese texts.
     fonts-arphic-uming
+    # clang and its runtime (libFuzzer, sanitizers) for the fuzz run in CI.
+    clang libclang-rt-14-dev
 )
 
 missing=()
