@@ -5,6 +5,7 @@
 #include "controls.h"
 #include "frmombrixlevel.h"
 #include "frmombrixstage.h"
+#include "loop.h"
 #include "pty.h"
 #include "qtserialcontrol.h"
 #include "widgetprobe.h"
@@ -40,20 +41,8 @@ const QByteArray ReadCommand = QByteArray::fromHex("03035a0000");
 const QString OverflowText = QStringLiteral("資料接收區超過");
 const QString NoPortText = QStringLiteral("未開啟");
 
-double processCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-// Runs the event loop for ms milliseconds, sleeping in it while idle.
-void runEventLoop(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+using probe::processCpuSeconds;
+using probe::runEventLoop;
 
 quint32 randomSeed()
 {

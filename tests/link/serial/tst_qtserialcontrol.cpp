@@ -1,3 +1,4 @@
+#include "loop.h"
 #include "pty.h"
 #include "qtserialcontrol.h"
 
@@ -42,20 +43,8 @@ QByteArray pattern(int size)
     return out;
 }
 
-double processCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-// Runs the event loop for ms milliseconds, sleeping in it while idle.
-void runEventLoop(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
+using probe::processCpuSeconds;
+using probe::runEventLoop;
 
 // Records CommEvent as each OnComm handler would see it.
 struct EventLog
