@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -320,6 +321,22 @@ int intOption(const QStringList &args, const QString &name, int fallback)
     bool ok = false;
     const int v = args.at(i + 1).toInt(&ok);
     return ok && v > 0 ? v : fallback;
+}
+
+QStringList arguments(int argc, char **argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return args;
+}
+
+void giveUpUnlessExposed(int ms)
+{
+    QTimer::singleShot(ms, qApp, [] {
+        std::fprintf(stderr, "the window was never exposed\n");
+        QCoreApplication::exit(3);
+    });
 }
 
 } // namespace ombrix::bench

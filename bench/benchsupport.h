@@ -107,6 +107,12 @@ struct Spread
 };
 Spread spread(QList<double> values);
 
+// The command line without the program's name.
+QStringList arguments(int argc, char **argv);
+
+// A child whose window never shows ends with status 3 after `ms`.
+void giveUpUnlessExposed(int ms);
+
 // "-n 10" style option of the parent; `fallback` when absent.
 int intOption(const QStringList &args, const QString &name, int fallback);
 

@@ -193,10 +193,7 @@ int child(int argc, char **argv, Kind kind, bool withPort, int seconds)
     });
     window->show();
 
-    QTimer::singleShot(ChildTimeoutMs + seconds * 1000, &app, [] {
-        std::fprintf(stderr, "the window was never exposed\n");
-        QCoreApplication::exit(3);
-    });
+    giveUpUnlessExposed(ChildTimeoutMs + seconds * 1000);
     return app.exec();
 }
 
@@ -206,9 +203,7 @@ int main(int argc, char **argv)
 {
     defaultToOffscreen();
 
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    const QStringList args = arguments(argc, argv);
     const int seconds = intOption(args, QStringLiteral("-s"), DefaultSeconds);
 
     if (args.value(0) == QLatin1String("--child")) {

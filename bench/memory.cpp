@@ -37,10 +37,7 @@ int child(int argc, char **argv, Kind kind)
     });
     window->show();
 
-    QTimer::singleShot(ChildTimeoutMs, &app, [] {
-        std::fprintf(stderr, "the window was never exposed\n");
-        QCoreApplication::exit(3);
-    });
+    giveUpUnlessExposed(ChildTimeoutMs);
     return app.exec();
 }
 
@@ -50,9 +47,7 @@ int main(int argc, char **argv)
 {
     defaultToOffscreen();
 
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    const QStringList args = arguments(argc, argv);
 
     if (args.value(0) == QLatin1String("--child")) {
         Kind kind;

@@ -48,10 +48,7 @@ int child(int argc, char **argv, qint64 entered, Kind kind, qint64 t0)
     window->show();
     shown = monotonicNs();
 
-    QTimer::singleShot(ChildTimeoutMs, &app, [] {
-        std::fprintf(stderr, "the window was never exposed\n");
-        QCoreApplication::exit(3);
-    });
+    giveUpUnlessExposed(ChildTimeoutMs);
     return app.exec();
 }
 
@@ -67,9 +64,7 @@ int main(int argc, char **argv)
     const qint64 entered = monotonicNs();
     defaultToOffscreen();
 
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    const QStringList args = arguments(argc, argv);
 
     if (args.value(0) == QLatin1String("--child")) {
         Kind kind;
