@@ -41,6 +41,14 @@ FrmOmbrixLevel::FrmOmbrixLevel(std::unique_ptr<SerialControl> serial, QWidget *p
     connect(VsLo, &VScrollBar::Change, this, &FrmOmbrixLevel::VsLo_Change);
 }
 
+void FrmOmbrixLevel::showEvent(QShowEvent *event)
+{
+    SetterWindow::showEvent(event);
+    // Windows shows a tool window without activating it; the program's only
+    // window takes the keyboard when it opens, as it does elsewhere.
+    activateWindow();
+}
+
 void FrmOmbrixLevel::TextHi_Change() { textToBar(*TextHi, *VsHi); }
 void FrmOmbrixLevel::TextStop_Change() { textToBar(*TextStop, *VsStop); }
 void FrmOmbrixLevel::TextLo_Change() { textToBar(*TextLo, *VsLo); }

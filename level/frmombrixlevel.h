@@ -32,6 +32,7 @@ public slots:
     void VsLo_Change();
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void parameterReply(const QByteArray &block) override;
 
 private:

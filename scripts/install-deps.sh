@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs, from Debian 12's packages, whatever the build and the tests need
 # and this machine lacks. Runs apt-get only when something is missing.
+#
+#   --windows  also what scripts/windows-build.sh needs: the MinGW-w64
+#              cross compiler, the tools that fetch and build Qt's sources,
+#              and Wine with a private X display for the proof.
 set -euo pipefail
 
 packages=(
@@ -11,6 +15,24 @@ packages=(
     # clang and its runtime (libFuzzer, sanitizers) for the fuzz run in CI.
     clang libclang-rt-14-dev
 )
+for arg in "$@"; do
+    case "$arg" in
+    --windows)
+        packages+=(
+            g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+            # apt-get source unpacks with dpkg-source; the tarball is xz.
+            dpkg-dev xz-utils
+            # Running the Windows builds: Wine on a private X server, driven
+            # through Xlib and XTest.
+            wine wine64 fonts-wine xvfb libx11-dev libxtst-dev
+        )
+        ;;
+    *)
+        echo "usage: $0 [--windows]" >&2
+        exit 2
+        ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -95,6 +95,14 @@ void QtSerialControl::setPortOpen(bool open)
 
     // Whatever the device sent before we listened is no reply to us.
     m_port->clear(QSerialPort::Input);
+#ifdef Q_OS_WIN
+    // Starts an overlapped read at once instead of waiting for the first
+    // comm event. On Windows this read returns at once with nothing and the
+    // port goes back to waiting for that event, as after every readAll() of
+    // an empty port; under Wine the comm event never comes, and this read is
+    // what receives.
+    m_port->setReadBufferSize(m_port->readBufferSize());
+#endif
     m_inBuffer.clear();
     m_receivePending = false;
     m_overrunPending = false;

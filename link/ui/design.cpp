@@ -149,9 +149,19 @@ const ControlSpec *Design::find(const QString &key) const
 
 QStringList designFontFamilies()
 {
-    return {QStringLiteral("新細明體"), QStringLiteral("PMingLiU"), QStringLiteral("AR PL UMing TW"),
-            QStringLiteral("AR PL UMing HK"), QStringLiteral("Noto Serif CJK TC"),
-            QStringLiteral("Noto Sans CJK TC")};
+#ifdef Q_OS_WIN
+    // The design's face, under its Chinese and its English name. Windows
+    // without the Traditional Chinese supplemental fonts lacks it but always
+    // has JhengHei; naming it keeps Qt's own fallback from choosing a
+    // Japanese or Simplified Chinese face for the captions.
+    return {QStringLiteral("新細明體"), QStringLiteral("PMingLiU"), QStringLiteral("微軟正黑體"),
+            QStringLiteral("Microsoft JhengHei")};
+#else
+    // Ming faces Linux has; searching for the Windows names as well costs
+    // every start a few milliseconds for nothing.
+    return {QStringLiteral("AR PL UMing TW"), QStringLiteral("AR PL UMing HK"),
+            QStringLiteral("Noto Serif CJK TC"), QStringLiteral("Noto Sans CJK TC")};
+#endif
 }
 
 QHash<QString, QWidget *> buildDesign(QWidget *window, const Design &design)

@@ -78,8 +78,9 @@ struct Design
     const ControlSpec *find(const QString &key) const;
 };
 
-// The face of every designed font, with the Debian Ming face that draws the
-// same Traditional Chinese shapes whatever the user's locale.
+// The faces every designed font is drawn in, best first: the design's Ming
+// face and, where a system may lack it, faces with the same Traditional
+// Chinese shapes whatever the user's locale.
 QStringList designFontFamilies();
 
 // Creates the controls of the design on the window, each with its key as

@@ -179,7 +179,7 @@ void TestStageWindow::designMatches()
         if (row.points > 0) {
             QCOMPARE(w->font().pointSizeF(), row.points);
             QCOMPARE(w->font().bold(), row.bold);
-            QCOMPARE(w->font().families().value(0), QString("新細明體"));
+            QCOMPARE(w->font().families(), designFontFamilies());
         }
     }
     QCOMPARE(window->windowTitle(), QString("奶泡機時間參數設定 V1.3"));

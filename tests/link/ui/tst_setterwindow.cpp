@@ -1,6 +1,8 @@
 #include "controls.h"
 #include "fakeserial.h"
+#ifdef OMBRIX_HAVE_PTY
 #include "pty.h"
+#endif
 #include "qtserialcontrol.h"
 #include "reply.h"
 #include "setterwindow.h"
@@ -179,6 +181,7 @@ private slots:
     void pressOnControlChangesNothing();
     void logTextSurvivesHideAndClears();
 
+#ifdef OMBRIX_HAVE_PTY
     // On a real port.
     void commandOnPort_data();
     void commandOnPort();
@@ -188,10 +191,13 @@ private slots:
     void replyCutting_data();
     void replyCutting();
     void overflowOnPortShowsOneBox();
+#endif
 
 private:
     std::unique_ptr<BoxWatcher> boxes;
+#ifdef OMBRIX_HAVE_PTY
     std::unique_ptr<PseudoTerminal> pty;
+#endif
     LinkWindow *window = nullptr;
     FakeSerial *fake = nullptr;
     QtSerialControl *port = nullptr;
@@ -216,6 +222,7 @@ private:
         fake->log.clear();
         label()->setText("old");
     }
+#ifdef OMBRIX_HAVE_PTY
     // A window whose COM1 is a pseudo-terminal, opened through the option.
     void onPort(int inBufferSize = QtSerialControl::DefaultInBufferSize)
     {
@@ -232,6 +239,7 @@ private:
         QVERIFY(boxes->shown.isEmpty());
         label()->setText("old");
     }
+#endif
     template <typename T = QWidget> T *c(const QString &key) const
     {
         T *w = window->control<T>(key);
@@ -260,7 +268,9 @@ void TestSetterWindow::cleanup()
     window = nullptr;
     fake = nullptr;
     port = nullptr;
+#ifdef OMBRIX_HAVE_PTY
     pty.reset();
+#endif
     boxes.reset();
 }
 
@@ -688,6 +698,7 @@ void TestSetterWindow::logTextSurvivesHideAndClears()
     QVERIFY(fake->written.isEmpty());
 }
 
+#ifdef OMBRIX_HAVE_PTY
 void TestSetterWindow::commandOnPort_data()
 {
     addCommandRows();
@@ -868,6 +879,7 @@ void TestSetterWindow::overflowOnPortShowsOneBox()
     QCOMPARE(boxes->shown.first().title, Title);
     QCOMPARE(window->blocks, (QList<QByteArray>{flood.left(8), flood.left(8)}));
 }
+#endif
 
 QTEST_MAIN(TestSetterWindow)
 #include "tst_setterwindow.moc"
