@@ -8,10 +8,11 @@
 #                                      both programs under Wine
 #
 # The first run builds a static Qt 6.4.2 for MinGW-w64 from Debian's own
-# sources (about 10 minutes on 8 cores) into a cache that later runs reuse.
+# sources (about 16 minutes on 8 cores) into a cache that later runs reuse.
 #
-#   OMBRIX_WIN_CACHE        cache folder (default /var/cache/ombrix-windows):
-#                           the Qt kit and the Wine prefix
+#   OMBRIX_WIN_CACHE        cache folder: the Qt kit and the Wine prefix
+#                           (default /var/cache/ombrix-windows for root,
+#                           ~/.cache/ombrix-windows for anyone else)
 #   OMBRIX_WIN_BUILD        build folder (default build-windows)
 #   QTSERIALPORT_TARBALL    Qt SerialPort 6.4.2 source tarball, used where
 #                           `apt-get source qt6-serialport` fails; a
@@ -29,7 +30,9 @@ for arg in "$@"; do
     esac
 done
 
-cache=${OMBRIX_WIN_CACHE:-/var/cache/ombrix-windows}
+default_cache=/var/cache/ombrix-windows
+[ "$(id -u)" -eq 0 ] || default_cache=${XDG_CACHE_HOME:-$HOME/.cache}/ombrix-windows
+cache=${OMBRIX_WIN_CACHE:-$default_cache}
 build=${OMBRIX_WIN_BUILD:-build-windows}
 jobs=${OMBRIX_WIN_JOBS:-$(nproc)}
 qt_version=6.4.2
@@ -169,3 +172,4 @@ build_programs "$([ "$check" -eq 1 ] && echo ON || echo OFF)"
 if [ "$check" -eq 1 ]; then
     OMBRIX_WIN_CACHE=$cache OMBRIX_WIN_BUILD=$build ./scripts/windows-check.sh
 fi
+say "done in $SECONDS s"

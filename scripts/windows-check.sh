@@ -12,7 +12,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 
-cache=${OMBRIX_WIN_CACHE:-/var/cache/ombrix-windows}
+default_cache=/var/cache/ombrix-windows
+[ "$(id -u)" -eq 0 ] || default_cache=${XDG_CACHE_HOME:-$HOME/.cache}/ombrix-windows
+cache=${OMBRIX_WIN_CACHE:-$default_cache}
 build=${OMBRIX_WIN_BUILD:-build-windows}
 host=$build/host
 shots=$build/wine-shots
