@@ -62,21 +62,12 @@ QString run(const QString &program, const QStringList &args)
 // Where a control of a design stands in the window's client area, in pixels.
 QRect placeOf(const Design &design, const QString &key)
 {
-    QRect r;
-    QString parent = key;
-    bool first = true;
-    while (!parent.isEmpty()) {
-        const ControlSpec *found = nullptr;
-        for (const ControlSpec &c : design.controls)
-            if (c.key() == parent)
-                found = &c;
-        if (!found)
-            qFatal("no control %s", qPrintable(parent));
-        const QRect own(toPixels(found->left), toPixels(found->top), toPixels(found->width), toPixels(found->height));
-        r = first ? own : r.translated(own.topLeft());
-        first = false;
-        parent = found->parent;
-    }
+    const ControlSpec *c = design.find(key);
+    if (!c)
+        qFatal("no control %s", qPrintable(key));
+    QRect r(toPixels(c->left), toPixels(c->top), toPixels(c->width), toPixels(c->height));
+    for (const ControlSpec *frame = design.find(c->parent); frame; frame = design.find(frame->parent))
+        r.translate(toPixels(frame->left), toPixels(frame->top));
     return r;
 }
 
