@@ -96,7 +96,6 @@ void setupApplication(Kind kind)
 {
     const QString name = QLatin1String(kind == Kind::Level ? FrmOmbrixLevel::Title : FrmOmbrixStage::Title);
     QApplication::setApplicationName(name);
-    QApplication::setApplicationDisplayName(name);
 }
 
 std::unique_ptr<QWidget> createWindow(Kind kind, QtSerialControl::PortNameMapping ports)

@@ -5,11 +5,10 @@
 #include "serialcontrol.h"
 #include "timepair.h"
 #include "twips.h"
+#include "windowsystem.h"
 
-#include <QGuiApplication>
 #include <QIcon>
 #include <QLineEdit>
-#include <QScreen>
 
 namespace ombrix {
 
@@ -25,13 +24,13 @@ FrmOmbrixLevel::FrmOmbrixLevel(std::unique_ptr<SerialControl> serial, QWidget *p
     setWindowTitle(QStringLiteral("時間參數設定"));
     setWindowIcon(QIcon(QStringLiteral(":/program.ico")));
     // A fixed dialog frame with no minimise or maximise button; a tool
-    // window, so it gets no taskbar button.
+    // window, so it gets no taskbar button (X11 desktops have to be told).
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setAttribute(Qt::WA_QuitOnClose);
     setFixedSize(toPixels(6540), toPixels(7650));
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    keepOffTaskbar(this);
+    centreWhenShown(this);
 
     connect(TextHi, &QLineEdit::textChanged, this, &FrmOmbrixLevel::TextHi_Change);
     connect(TextStop, &QLineEdit::textChanged, this, &FrmOmbrixLevel::TextStop_Change);

@@ -7,7 +7,6 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ombrix3"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Ombrix3"));
 
     ombrix::FrmOmbrixLevel window(std::make_unique<ombrix::QtSerialControl>());
     window.Form_Load();

@@ -10,8 +10,14 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++
     qt6-base-dev qt6-serialport-dev
+    # libxcb for the taskbar hint Qt leaves out on X11; Xvfb and Xlib for the
+    # test that runs both programs on an X server of its own.
+    libxcb1-dev xvfb libx11-dev
     # The Ming face that draws the windows' Traditional Chinese texts.
     fonts-arphic-uming
+    # Its Latin letters and digits are all half a character wide; the
+    # Times-metric serif draws them proportionally, as the design's face does.
+    fonts-liberation2
     # clang and its runtime (libFuzzer, sanitizers) for the fuzz run in CI.
     clang libclang-rt-14-dev
 )
@@ -22,9 +28,9 @@ for arg in "$@"; do
             g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
             # apt-get source unpacks with dpkg-source; the tarball is xz.
             dpkg-dev xz-utils
-            # Running the Windows builds: Wine on a private X server, driven
-            # through Xlib and XTest.
-            wine wine64 fonts-wine xvfb libx11-dev libxtst-dev
+            # Running the Windows builds: Wine on a private X server (Xvfb
+            # and Xlib come with the list above), driven through XTest.
+            wine wine64 fonts-wine libxtst-dev
         )
         ;;
     *)

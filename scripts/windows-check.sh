@@ -42,26 +42,30 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The prefix, once: the design's face drawn by Debian's Ming face, and that
-# face linked behind Wine's own dialog and title-bar faces, which have no
-# Chinese. Windows unmanaged: there is no window manager on this display,
-# so Wine draws the frames and activates windows itself, as Windows does.
-if [ ! -f "$WINEPREFIX/.ombrix-ready" ]; then
+# The prefix, once per version of these settings. The design's face stands
+# for Debian's Times-metric serif with the Ming face linked behind it, as on
+# Linux: proportional Latin letters and digits like the real face's, Chinese
+# from the Ming face. The Ming face is also linked behind Wine's own dialog
+# and title-bar faces, which have no Chinese. Windows unmanaged: there is no
+# window manager on this display, so Wine draws the frames and activates
+# windows itself, as Windows does.
+ready=$WINEPREFIX/.ombrix-ready-2
+if [ ! -f "$ready" ]; then
     say "making the Wine prefix $WINEPREFIX"
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
     wineserver -w
     replacements='HKCU\Software\Wine\Fonts\Replacements'
-    wine reg add "$replacements" /v 新細明體 /d "AR PL UMing TW" /f >/dev/null
-    wine reg add "$replacements" /v PMingLiU /d "AR PL UMing TW" /f >/dev/null
+    wine reg add "$replacements" /v 新細明體 /d "Liberation Serif" /f >/dev/null
+    wine reg add "$replacements" /v PMingLiU /d "Liberation Serif" /f >/dev/null
     links='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
-    for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Segoe UI"; do
+    for face in "Liberation Serif" Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Segoe UI"; do
         wine reg add "$links" /v "$face" /t REG_MULTI_SZ /d "uming.ttc,AR PL UMing TW" /f >/dev/null
     done
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
     wineserver -w
-    touch "$WINEPREFIX/.ombrix-ready"
+    touch "$ready"
 fi
 
 say "Windows test programs under Wine"

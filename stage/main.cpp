@@ -7,7 +7,6 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ombrix5"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Ombrix5"));
 
     ombrix::FrmOmbrixStage window(std::make_unique<ombrix::QtSerialControl>());
     window.Form_Load();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QGroupBox>
 #include <QObject>
+#include <QRadioButton>
 #include <QWidget>
 
 #include <stdexcept>
@@ -48,6 +50,34 @@ private:
     int m_min;
     int m_max;
     QScrollBar *m_bar;
+};
+
+// A frame whose caption stands on its top border line and interrupts it, as
+// the classic frame draws it, whatever the style.
+class FrameBox : public QGroupBox
+{
+    Q_OBJECT
+public:
+    using QGroupBox::QGroupBox;
+
+    // Where the caption is drawn, and the row of the top border line.
+    QRect captionRect() const;
+    int borderTop() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// An option button that a press anywhere on its area selects, not only on
+// its circle and caption: the coloured speed bars are one target each.
+class OptionButton : public QRadioButton
+{
+    Q_OBJECT
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    bool hitButton(const QPoint &pos) const override;
 };
 
 // A timer with the classic semantics: interval 0 never ticks, and setting

@@ -9,8 +9,8 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QRadioButton>
 #include <QToolButton>
+#include <QtMath>
 
 namespace ombrix {
 
@@ -65,12 +65,15 @@ QWidget *create(const ControlSpec &c, QWidget *parent)
     using Kind = ControlSpec::Kind;
     switch (c.kind) {
     case Kind::Frame:
-        return new QGroupBox(c.caption, parent);
+        return new FrameBox(c.caption, parent);
     case Kind::Label: {
         auto *l = new QLabel(c.caption, parent);
         // Captions are shown as they are, never read as markup.
         l->setTextFormat(Qt::PlainText);
         l->setAlignment(c.align | Qt::AlignTop);
+        // A bordered label would otherwise push its text half an "x" away
+        // from the border on the aligned sides and cut off its bottom.
+        l->setIndent(0);
         if (c.border) {
             l->setFrameShape(QFrame::Box);
             l->setFrameShadow(QFrame::Plain);
@@ -78,13 +81,17 @@ QWidget *create(const ControlSpec &c, QWidget *parent)
         return l;
     }
     case Kind::Option: {
-        auto *o = new QRadioButton(c.caption, parent);
+        auto *o = new OptionButton(c.caption, parent);
         o->setChecked(c.checked);
         return o;
     }
     case Kind::TextBox: {
         auto *t = new QLineEdit(c.caption, parent);
         t->setAlignment(c.align | Qt::AlignVCenter);
+        // Qt keeps two pixels free inside the frame on either side; three
+        // bold 18 pt digits need the box's whole inner width, as in the
+        // classic text box.
+        t->setTextMargins(-2, 0, -2, 0);
         if (c.maxLength > 0)
             t->setMaxLength(c.maxLength);
         return t;
@@ -92,6 +99,8 @@ QWidget *create(const ControlSpec &c, QWidget *parent)
     case Kind::MultiText: {
         auto *t = new QPlainTextEdit(c.caption, parent);
         t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // Tab moves on to the next control, as in every other text box.
+        t->setTabChangesFocus(true);
         return t;
     }
     case Kind::VScroll:
@@ -112,6 +121,34 @@ QWidget *create(const ControlSpec &c, QWidget *parent)
     }
     }
     return nullptr;
+}
+
+// A left-aligned caption that needs more room than its label runs on to the
+// right over free space inside its frame, as a caption drawn straight on the
+// frame would, instead of losing its last characters.
+void letCaptionRunOn(QLabel *label)
+{
+    auto *frame = qobject_cast<FrameBox *>(label->parentWidget());
+    if (!frame || label->frameShape() != QFrame::NoFrame || label->autoFillBackground()
+        || !(label->alignment() & Qt::AlignLeft))
+        return;
+    // The ink may reach past the advance; a smoothed edge takes one pixel more.
+    const QFontMetricsF fm(label->font());
+    const int needed = qCeil(qMax(fm.horizontalAdvance(label->text()), fm.tightBoundingRect(label->text()).right())) + 1;
+    QRect r = label->geometry();
+    if (needed <= r.width())
+        return;
+    // Up to the border, or to the first control in the way; one the label
+    // already overlaps by design is not in the way.
+    int limit = frame->width() - 2;
+    const QRect strip(r.right() + 1, r.top(), limit - r.right() - 1, r.height());
+    for (const QWidget *other : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        const QRect o = other->geometry();
+        if (other != label && !o.intersects(r) && o.intersects(strip))
+            limit = qMin(limit, o.left());
+    }
+    r.setWidth(qMax(r.width(), qMin(needed, limit - r.left())));
+    label->setGeometry(r);
 }
 
 } // namespace
@@ -147,7 +184,9 @@ const ControlSpec *Design::find(const QString &key) const
     return nullptr;
 }
 
-QStringList designFontFamilies()
+namespace {
+
+QStringList mingFamilies()
 {
 #ifdef Q_OS_WIN
     // The design's face, under its Chinese and its English name. Windows
@@ -164,6 +203,33 @@ QStringList designFontFamilies()
 #endif
 }
 
+} // namespace
+
+QStringList designFontFamilies()
+{
+#ifdef Q_OS_WIN
+    return mingFamilies();
+#else
+    // The design's face draws Latin letters and digits proportionally, in a
+    // Times-like serif; the Linux Ming faces draw them all half a character
+    // wide, and "Version" or a whole step no longer fits its label. A serif
+    // with Times' widths draws those, the Ming face the rest.
+    return QStringList{QStringLiteral("Liberation Serif")} + mingFamilies();
+#endif
+}
+
+QFont windowDefaultFont(const QFont &base)
+{
+    QFont f = base;
+    f.setFamilies(mingFamilies());
+    f.setPointSize(9);
+    // At 9 pt the Ming face's strokes are one pixel thin: smoothed they turn
+    // into faint grey. Unsmoothed, the face draws its own hand-tuned bitmaps,
+    // solid black and sharp.
+    f.setStyleStrategy(QFont::NoAntialias);
+    return f;
+}
+
 QHash<QString, QWidget *> buildDesign(QWidget *window, const Design &design)
 {
     QHash<QString, QWidget *> made;
@@ -178,6 +244,7 @@ QHash<QString, QWidget *> buildDesign(QWidget *window, const Design &design)
             f.setFamilies(designFontFamilies());
             f.setPointSizeF(c.fontPoints);
             f.setBold(c.bold);
+            f.setStyleStrategy(QFont::PreferDefault);
             w->setFont(f);
         }
         if (c.back) {
@@ -197,6 +264,9 @@ QHash<QString, QWidget *> buildDesign(QWidget *window, const Design &design)
         w->setVisible(c.visible);
         made.insert(c.key(), w);
     }
+    for (const ControlSpec &c : design.controls)
+        if (c.kind == ControlSpec::Kind::Label)
+            letCaptionRunOn(static_cast<QLabel *>(made.value(c.key())));
     QWidget *previous = nullptr;
     for (const QString &key : design.tabOrder) {
         QWidget *w = made.value(key);

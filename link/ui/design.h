@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -82,6 +83,10 @@ struct Design
 // face and, where a system may lack it, faces with the same Traditional
 // Chinese shapes whatever the user's locale.
 QStringList designFontFamilies();
+
+// The window's default font, for the controls the design gives no font of
+// their own: the buttons, the port frame and its options.
+QFont windowDefaultFont(const QFont &base);
 
 // Creates the controls of the design on the window, each with its key as
 // object name, and returns them by key.

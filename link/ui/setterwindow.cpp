@@ -23,11 +23,9 @@ SetterWindow::SetterWindow(const QString &programTitle, const Design &design,
     , TmrRx(new Timer(this))
     , TimerOut(new Timer(this))
     , m_programTitle(programTitle)
+    , m_tabOrder(design.tabOrder)
 {
-    QFont font = this->font();
-    font.setFamilies(designFontFamilies());
-    font.setPointSize(9);
-    setFont(font);
+    setFont(windowDefaultFont(font()));
 
     m_controls = buildDesign(this, design);
     LblVersion = control<QLabel>(QStringLiteral("LblVersion"));
@@ -192,6 +190,23 @@ void SetterWindow::mousePressEvent(QMouseEvent *event)
         emit MouseDown(button, shift, float(toTwips(pos.x())), float(toTwips(pos.y())));
     }
     QWidget::mousePressEvent(event);
+}
+
+void SetterWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_shownBefore)
+        return;
+    m_shownBefore = true;
+    // The window opens with the keyboard on the first control of the tab
+    // order that can take it; the probe may have disabled the first ports.
+    for (const QString &key : std::as_const(m_tabOrder)) {
+        QWidget *w = control(key);
+        if (w->isEnabled() && w->isVisibleTo(this) && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::TabFocusReason);
+            break;
+        }
+    }
 }
 
 void SetterWindow::MsgBox(const QString &text)

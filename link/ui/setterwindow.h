@@ -73,6 +73,7 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void MsgBox(const QString &text);
     // Hands a whole frame to the port; with no port open the operator is
     // told so and nothing else changes.
@@ -98,6 +99,8 @@ private:
     void switchPort(int n);
 
     QString m_programTitle;
+    QStringList m_tabOrder;
+    bool m_shownBefore = false;
     bool m_overflowShown = false;
     QHash<QString, QWidget *> m_controls;
 };

@@ -175,7 +175,12 @@ void TestStageWindow::designMatches()
         const QString parentKey = w->parentWidget() == window ? QString() : w->parentWidget()->objectName();
         QCOMPARE(parentKey, row.parent);
         QCOMPARE(probe::captionOf(w), row.caption);
-        QCOMPARE(w->geometry(), px(row.left, row.top, row.width, row.height));
+        const QRect want = px(row.left, row.top, row.width, row.height);
+        QCOMPARE(w->pos(), want.topLeft());
+        QCOMPARE(w->height(), want.height());
+        // A step whose caption needs it runs on over the free space to its right.
+        if (w->width() != want.width())
+            QVERIFY2(row.kind == "label" && w->width() > want.width(), qPrintable(row.key));
         if (row.points > 0) {
             QCOMPARE(w->font().pointSizeF(), row.points);
             QCOMPARE(w->font().bold(), row.bold);

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QRawFont>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyle>
@@ -251,8 +252,10 @@ void TestControls::designBuildsInTwips()
     QCOMPARE(font.families().first(), QString("新細明體"));
     QVERIFY(font.families().contains("Microsoft JhengHei")); // on every Windows, supplement or not
 #else
-    // The Ming face the install command brings; no Windows face is searched.
-    QCOMPARE(QFontInfo(font).family(), QString("AR PL UMing TW"));
+    // The faces the install command brings: a proportional serif for Latin
+    // letters and digits, the Ming face for Chinese; no Windows face is searched.
+    QCOMPARE(QFontInfo(font).family(), QString("Liberation Serif"));
+    QCOMPARE(QRawFont::fromFont(font, QFontDatabase::TraditionalChinese).familyName(), QString("AR PL UMing TW"));
     QVERIFY(!font.families().contains("新細明體"));
     QVERIFY(!font.families().contains("PMingLiU"));
 #endif
