@@ -88,9 +88,9 @@ QWidget *create(const ControlSpec &c, QWidget *parent)
     case Kind::TextBox: {
         auto *t = new QLineEdit(c.caption, parent);
         t->setAlignment(c.align | Qt::AlignVCenter);
-        // Qt keeps two pixels free inside the frame on either side; three
-        // bold 18 pt digits need the box's whole inner width, as in the
-        // classic text box.
+        // Qt keeps two pixels free inside the frame on either side. In the
+        // design's face on Windows, three bold 18 pt digits need the box's
+        // whole inner width, as the classic text box gives them.
         t->setTextMargins(-2, 0, -2, 0);
         if (c.maxLength > 0)
             t->setMaxLength(c.maxLength);
@@ -138,13 +138,13 @@ void letCaptionRunOn(QLabel *label)
     QRect r = label->geometry();
     if (needed <= r.width())
         return;
-    // Up to the border, or to the first control in the way; one the label
-    // already overlaps by design is not in the way.
+    // Up to the border, or to the first control in the way. Stacked steps
+    // share a pixel row by rounding; that row puts nothing in the way.
     int limit = frame->width() - 2;
-    const QRect strip(r.right() + 1, r.top(), limit - r.right() - 1, r.height());
+    const QRect strip(r.right() + 1, r.top() + 1, limit - r.right() - 1, r.height() - 2);
     for (const QWidget *other : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         const QRect o = other->geometry();
-        if (other != label && !o.intersects(r) && o.intersects(strip))
+        if (other != label && o.intersects(strip))
             limit = qMin(limit, o.left());
     }
     r.setWidth(qMax(r.width(), qMin(needed, limit - r.left())));
@@ -221,12 +221,15 @@ QStringList designFontFamilies()
 QFont windowDefaultFont(const QFont &base)
 {
     QFont f = base;
-    f.setFamilies(mingFamilies());
+    const QStringList ming = mingFamilies();
+    f.setFamilies(ming);
     f.setPointSize(9);
     // At 9 pt the Ming face's strokes are one pixel thin: smoothed they turn
     // into faint grey. Unsmoothed, the face draws its own hand-tuned bitmaps,
-    // solid black and sharp.
-    f.setStyleStrategy(QFont::NoAntialias);
+    // solid black and sharp. A stand-in face has no such bitmaps and stays
+    // smoothed.
+    if (ming.mid(0, 2).contains(QFontInfo(f).family()))
+        f.setStyleStrategy(QFont::NoAntialias);
     return f;
 }
 

@@ -81,7 +81,9 @@ struct Design
 
 // The faces every designed font is drawn in, best first: the design's Ming
 // face and, where a system may lack it, faces with the same Traditional
-// Chinese shapes whatever the user's locale.
+// Chinese shapes whatever the user's locale. On Linux a proportional serif
+// comes first for Latin letters and digits, which the Ming faces there draw
+// half a character wide.
 QStringList designFontFamilies();
 
 // The window's default font, for the controls the design gives no font of

@@ -54,9 +54,10 @@ inline Qt::Alignment anchorOf(QWidget *w)
 // How many pixels of a control's text fall outside its own box. A picture
 // button lays its picture and caption out afresh at every size, so only the
 // caption's width is compared with the room inside its bevel. Any other control
-// is grown away from the sides its text is anchored to and drawn; whatever
+// is grown away from the sides its text is anchored to and drawn: whatever
 // shows in the grown margin, its own border aside, is text that the box at
-// its real size cuts off.
+// its real size cuts off, and whatever differs inside its border is text the
+// box at its real size shifts or scrolls to make it fit.
 inline int inkOutside(QWidget *w)
 {
     if (auto *button = qobject_cast<QToolButton *>(w)) {
@@ -81,6 +82,8 @@ inline int inkOutside(QWidget *w)
         grown.setTop(real.top() - margin);
     else
         grown.adjust(0, -margin, 0, margin);
+    w->clearFocus(); // no cursor or focus ring in either picture
+    const QImage atSize = w->grab().toImage();
     w->setGeometry(grown);
     const QImage image = w->grab().toImage();
     w->setGeometry(real);
@@ -94,6 +97,11 @@ inline int inkOutside(QWidget *w)
     for (int y = ring.top(); y <= ring.bottom(); ++y)
         for (int x = ring.left(); x <= ring.right(); ++x)
             if (!inside.contains(x, y) && distance(image.pixel(x, y), background) > 24)
+                ++ink;
+    const QRect within = inside.adjusted(border, border, -border, -border);
+    for (int y = within.top(); y <= within.bottom(); ++y)
+        for (int x = within.left(); x <= within.right(); ++x)
+            if (distance(image.pixel(x, y), atSize.pixel(x - inside.left(), y - inside.top())) > 24)
                 ++ink;
     return ink;
 }

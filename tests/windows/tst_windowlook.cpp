@@ -125,18 +125,18 @@ void TestWindowLook::captionsFit()
 
     // A label that runs on past its design width does so over free space
     // inside its frame only.
-    const ControlSpec *spec = programs[program].design.find(key);
-    QVERIFY(spec);
-    const int designWidth = toPixels(spec->width);
+    const ControlSpec *designed = programs[program].design.find(key);
+    QVERIFY(designed);
+    const int designWidth = toPixels(designed->width);
     if (w->width() == designWidth)
         return;
     QVERIFY2(w->width() > designWidth, "narrower than its design");
     QVERIFY(qobject_cast<FrameBox *>(w->parentWidget()));
-    const QRect own(w->pos(), QSize(designWidth, w->height()));
-    const QRect runOn(w->x() + designWidth, w->y(), w->width() - designWidth, w->height());
+    // Stacked steps share a pixel row by rounding; that is no control in the way.
+    const QRect runOn(w->x() + designWidth, w->y() + 1, w->width() - designWidth, w->height() - 2);
     QVERIFY(w->parentWidget()->rect().adjusted(2, 2, -2, -2).contains(runOn));
     for (const QWidget *other : w->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-        if (other != w && !other->geometry().intersects(own))
+        if (other != w)
             QVERIFY2(!other->geometry().intersects(runOn), qPrintable(other->objectName()));
 }
 
@@ -239,8 +239,11 @@ void TestWindowLook::tabLeavesTheLog()
     log->setFocus(Qt::MouseFocusReason);
     QTRY_VERIFY(log->hasFocus());
     QTest::keyClick(log, Qt::Key_Tab);
-    QCOMPARE(log->toPlainText(), QStringLiteral("02 16"));
-    QCOMPARE(focusedControl(), next);
+    const QString text = log->toPlainText();
+    const QString focused = focusedControl();
+    log->setVisible(program == 1); // as the window opens
+    QCOMPARE(text, QStringLiteral("02 16"));
+    QCOMPARE(focused, next);
 }
 
 QTEST_MAIN(TestWindowLook)
