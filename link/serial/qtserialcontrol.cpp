@@ -1,5 +1,9 @@
 #include "qtserialcontrol.h"
 
+#ifdef Q_OS_UNIX
+#include "deviceclaim.h"
+#endif
+
 #include <QMetaObject>
 #include <QPointer>
 #include <QSignalBlocker>
@@ -77,21 +81,36 @@ void QtSerialControl::setPortOpen(bool open)
     if (device.isEmpty())
         throw commError(QStringLiteral("%1 has no device").arg(comName(m_commPort)));
 
+    const auto cannotOpen = [&](const QString &reason) {
+        return commError(QStringLiteral("Cannot open %1 (%2): %3").arg(comName(m_commPort), device, reason));
+    };
+#ifdef Q_OS_UNIX
+    // QSerialPort alone would take another program's port: it reads only its
+    // own lock files, removes any other as stale, and looks for no advisory
+    // lock. Its open would also change the holder's line settings.
+    DeviceClaim claim(device);
+    if (const QString held = claim.check(); !held.isEmpty())
+        throw cannotOpen(held);
+#endif
+
     m_port->setPortName(device);
     m_port->setBaudRate(QSerialPort::Baud9600);
     m_port->setDataBits(QSerialPort::Data8);
     m_port->setParity(QSerialPort::NoParity);
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
-    // Fails on a missing device and on one held by any other QSerialPort, in
-    // this process or another: the lock file QSerialPort takes holds even
-    // for root, for whom the tty's exclusive flag is no bar.
+    // Takes a lock file and puts the device in exclusive mode while open.
     if (!m_port->open(QIODevice::ReadWrite)) {
         const QString reason = m_port->errorString();
         m_port->clearError();
-        throw commError(QStringLiteral("Cannot open %1 (%2): %3")
-                            .arg(comName(m_commPort), device, reason));
+        throw cannotOpen(reason);
     }
+#ifdef Q_OS_UNIX
+    if (const QString taken = claim.lock(int(m_port->handle())); !taken.isEmpty()) {
+        closePort();
+        throw cannotOpen(taken);
+    }
+#endif
 
     // Whatever the device sent before we listened is no reply to us.
     m_port->clear(QSerialPort::Input);
@@ -208,8 +227,9 @@ void QtSerialControl::onReadyRead()
     const qsizetype room = qMax<qsizetype>(0, m_inBufferSize - m_inBuffer.size());
     const qsizetype kept = qMin(room, received.size());
     m_inBuffer.append(received.constData(), kept);
-    if (kept > 0)
-        m_receivePending = true;
+    // Bytes arrived even when none fit: the line is not quiet, so the
+    // receive event still comes and the reply gap starts again.
+    m_receivePending = true;
     if (kept < received.size())
         m_overrunPending = true;
 

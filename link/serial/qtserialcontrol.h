@@ -19,8 +19,13 @@ QString defaultPortName(int n);
 // port. Every open uses 9600 baud, 8 data bits, no parity, 1 stop bit, no
 // flow control.
 //
+// A port another program holds is never opened a second time; while a port
+// is ours, other programs see it as busy (on Unix: its lock file, an
+// advisory lock and exclusive mode).
+//
 // Received bytes go into a buffer of its own, InBufferSize bytes at most;
-// bytes that do not fit are lost and reported with CommEvent ComEvRxOver.
+// bytes that do not fit are lost and reported with CommEvent ComEvRxOver,
+// after the ComEvReceive that every arrival raises.
 // Opening and closing empty that buffer; opening also drops whatever the
 // device sent before it.
 // OnComm is raised from the event loop, never from inside a call on the

@@ -6,6 +6,7 @@
 #include "frmombrixlevel.h"
 #include "frmombrixstage.h"
 #include "loop.h"
+#include "portholder.h"
 #include "pty.h"
 #include "qtserialcontrol.h"
 #include "widgetprobe.h"
@@ -263,6 +264,7 @@ private slots:
     void vanishesUnderOverflowBox();
     void garbledReplies_data();
     void garbledReplies();
+    void busyPortAtStart_data();
     void busyPortAtStart();
     void busyPortAtChoice_data();
     void busyPortAtChoice();
@@ -715,14 +717,70 @@ void TestFaults::garbledReplies()
     qInfo("%d blocks", blocksSent);
 }
 
+namespace {
+
+// Who holds a port: a comma-separated list of the helper program's marks, or
+// "window" for another window of ours in this process.
+void addHolderRows(bool withOpenPortColumn)
+{
+    QTest::addColumn<QString>("holder");
+    if (withOpenPortColumn)
+        QTest::addColumn<bool>("fromOpenPort");
+    const struct
+    {
+        const char *name;
+        const char *holder;
+        bool fromOpenPort;
+    } rows[] = {
+        {"another window", "window", false},
+        {"Qt lock file", "qtlock", true},
+        {"ASCII lock file", "asciilock", false},
+        {"binary lock file", "binarylock", true},
+        {"advisory lock", "flock", false},
+        {"ASCII lock file and advisory lock", "asciilock,flock", true},
+        {"exclusive mode", "excl", false},
+    };
+    for (const auto &row : rows) {
+        if (withOpenPortColumn)
+            QTest::newRow(row.name) << QString(row.holder) << row.fromOpenPort;
+        else
+            QTest::newRow(row.name) << QString(row.holder);
+    }
+}
+
+// Another window of ours, holding `device` as its COM2.
+std::unique_ptr<SetterWindow> windowHolding(const QString &device)
+{
+    auto control = std::make_unique<QtSerialControl>([device](int n) { return n == 2 ? device : QString(); });
+    auto other = std::make_unique<FrmOmbrixLevel>(std::move(control));
+    other->OptCom2_Click();
+    return other;
+}
+
+} // namespace
+
+void TestFaults::busyPortAtStart_data()
+{
+    addHolderRows(false);
+}
+
 void TestFaults::busyPortAtStart()
 {
+    QFETCH(QString, holder);
     PseudoTerminal setter;
     QVERIFY2(setter.isValid(), qPrintable(setter.errorString()));
-    devices[2] = setter.slavePath();
-    devices[3] = setter.slavePath();
-    QSerialPort holder(setter.slavePath());
-    QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
+    const QString device = setter.slavePath();
+    devices[2] = device;
+    devices[3] = device;
+    PortHolder program;
+    std::unique_ptr<SetterWindow> other;
+    if (holder == "window") {
+        other = windowHolding(device);
+        QVERIFY(other->serial().PortOpen());
+    } else {
+        QVERIFY2(program.hold(device, holder), program.reply().constData());
+    }
+    const QByteArray lock = PortHolder::lockBytes(device);
 
     // COM2 and COM3 both name the held device: both are refused.
     open(true);
@@ -730,10 +788,14 @@ void TestFaults::busyPortAtStart()
     QVERIFY(!option(3)->isEnabled());
     QVERIFY(!port()->PortOpen());
     QVERIFY(boxes->texts.isEmpty());
+    QCOMPARE(PortHolder::lockBytes(device), lock);
+    if (other)
+        QVERIFY(other->serial().PortOpen());
 
     // Let go, the device is free for anyone, yet the probe does not rerun.
-    holder.close();
-    QSerialPort anyone(setter.slavePath());
+    other.reset();
+    program.release();
+    QSerialPort anyone(device);
     QVERIFY2(anyone.open(QIODevice::ReadWrite), qPrintable(anyone.errorString()));
     anyone.close();
     QCoreApplication::processEvents();
@@ -746,13 +808,12 @@ void TestFaults::busyPortAtStart()
 
 void TestFaults::busyPortAtChoice_data()
 {
-    QTest::addColumn<bool>("fromOpenPort");
-    QTest::newRow("no port open before") << false;
-    QTest::newRow("another port open before") << true;
+    addHolderRows(true);
 }
 
 void TestFaults::busyPortAtChoice()
 {
+    QFETCH(QString, holder);
     QFETCH(bool, fromOpenPort);
     PseudoTerminal wanted;
     PseudoTerminal other;
@@ -769,15 +830,22 @@ void TestFaults::busyPortAtChoice()
     }
     const Shown start = shown();
 
-    // Another program takes COM2 after the probe.
-    QSerialPort holder(wanted.slavePath());
-    QVERIFY2(holder.open(QIODevice::ReadWrite), qPrintable(holder.errorString()));
+    // Another program, or another window, takes COM2 after the probe.
+    PortHolder program;
+    std::unique_ptr<SetterWindow> otherWindow;
+    if (holder == "window")
+        otherWindow = windowHolding(wanted.slavePath());
+    else
+        QVERIFY2(program.hold(wanted.slavePath(), holder), program.reply().constData());
+    const QByteArray lock = PortHolder::lockBytes(wanted.slavePath());
     QTest::mouseClick(option(2), Qt::LeftButton);
     QCOMPARE(boxes->texts.size(), 1);
     QVERIFY2(boxes->texts.first().contains("COM2"), qPrintable(boxes->texts.first()));
     QCOMPARE(boxes->titles.first(), window->programTitle());
     QVERIFY(!port()->PortOpen());
-    QVERIFY(holder.isOpen());
+    QCOMPARE(PortHolder::lockBytes(wanted.slavePath()), lock);
+    if (otherWindow)
+        QVERIFY(otherWindow->serial().PortOpen());
     // Nothing of ours is held: COM3's device is free for anyone.
     QSerialPort anyone(other.slavePath());
     QVERIFY2(anyone.open(QIODevice::ReadWrite), qPrintable(anyone.errorString()));
@@ -789,7 +857,8 @@ void TestFaults::busyPortAtChoice()
     QCOMPARE(diff(shown(), start), QString());
 
     // Once it is let go, choosing COM2 again works.
-    holder.close();
+    otherWindow.reset();
+    program.release();
     QTest::mouseClick(option(2), Qt::LeftButton);
     QVERIFY(port()->PortOpen());
     QCOMPARE(port()->CommPort(), 2);

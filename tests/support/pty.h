@@ -51,6 +51,10 @@ public:
 
     // Line settings of the slave as the port under test left them.
     bool slaveSettings(termios *settings) const;
+    // The helper's own descriptor of the slave, to look at the device from
+    // outside (exclusive mode, advisory locks) also while it is exclusive.
+    // Never read from it.
+    int slaveDescriptor() const { return m_slave; }
 
     // The device vanishes: the port under test sees a hang-up.
     void closeMaster();

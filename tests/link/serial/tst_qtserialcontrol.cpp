@@ -1,10 +1,11 @@
+#include "deviceclaim.h"
 #include "loop.h"
+#include "portholder.h"
 #include "pty.h"
 #include "qtserialcontrol.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QProcess>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -12,10 +13,14 @@
 #include <QTextStream>
 #include <QTimer>
 
-#include <cstdio>
 #include <memory>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -57,20 +62,83 @@ struct EventLog
     QList<int> events;
 };
 
-// The child side of heldByAnotherProcess: holds the port until stdin closes.
-int holdPort(int argc, char **argv)
+// A PID that no process has: one that has just exited and been reaped.
+qint64 deadPid()
 {
-    QCoreApplication app(argc, argv);
-    QSerialPort port(QString::fromLocal8Bit(argv[2]));
-    const bool held = port.open(QIODevice::ReadWrite);
-    QTextStream(stdout) << (held ? "held" : "failed") << Qt::endl;
-    if (!held)
-        return 1;
-    char c;
-    while (std::fread(&c, 1, 1, stdin) == 1) {
-    }
-    return 0;
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
 }
+
+QByteArray nativeInt(qint32 value)
+{
+    return QByteArray(reinterpret_cast<const char *>(&value), sizeof value);
+}
+
+// What a device looks like from outside: its speed, whether it is in
+// exclusive mode, and whether a new descriptor gets an advisory lock on it.
+struct Outside
+{
+    speed_t speed = 0;
+    int exclusive = -1;
+    bool lockable = false;
+    bool operator==(const Outside &o) const
+    {
+        return speed == o.speed && exclusive == o.exclusive && lockable == o.lockable;
+    }
+};
+
+Outside lookFromOutside(const PseudoTerminal &pty)
+{
+    Outside o;
+    const int fd = pty.slaveDescriptor();
+    termios tio{};
+    if (pty.slaveSettings(&tio))
+        o.speed = ::cfgetospeed(&tio);
+    ::ioctl(fd, TIOCGEXCL, &o.exclusive);
+    o.lockable = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (o.lockable)
+        ::flock(fd, LOCK_UN);
+    return o;
+}
+
+// Names of lock-folder entries created or removed since the watch began.
+class LockFolderWatch
+{
+public:
+    LockFolderWatch()
+    {
+        m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_fd >= 0)
+            ::inotify_add_watch(m_fd, "/run/lock", IN_CREATE | IN_DELETE | IN_MOVED_TO);
+    }
+    ~LockFolderWatch()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool isValid() const { return m_fd >= 0; }
+    QStringList touched() const
+    {
+        QStringList names;
+        alignas(inotify_event) char buf[4096];
+        ssize_t n;
+        while ((n = ::read(m_fd, buf, sizeof buf)) > 0) {
+            for (char *p = buf; p < buf + n;) {
+                const auto *e = reinterpret_cast<const inotify_event *>(p);
+                if (e->len)
+                    names << QString::fromLocal8Bit(e->name);
+                p += sizeof(inotify_event) + e->len;
+            }
+        }
+        return names;
+    }
+
+private:
+    int m_fd = -1;
+};
 
 } // namespace
 
@@ -104,7 +172,13 @@ private slots:
     void openFails();
     void heldPortCannotBeOpenedTwice_data();
     void heldPortCannotBeOpenedTwice();
-    void heldByAnotherProcess();
+    void heldByAnotherProgram_data();
+    void heldByAnotherProgram();
+    void lockFileOwner_data();
+    void lockFileOwner();
+    void staleLockIsReplaced_data();
+    void staleLockIsReplaced();
+    void ownHoldIsAnnounced();
     void misuseWhileOpenOrClosed();
 
     void overflow_data();
@@ -114,7 +188,19 @@ private slots:
 
     void lostPort_data();
     void lostPort();
+
+    void cleanup();
+
+private:
+    QStringList m_lockFiles; // removed after each test, should one survive a failure
 };
+
+void TestQtSerialControl::cleanup()
+{
+    for (const QString &f : std::as_const(m_lockFiles))
+        QFile::remove(f);
+    m_lockFiles.clear();
+}
 
 void TestQtSerialControl::defaultPortNames_data()
 {
@@ -318,6 +404,8 @@ void TestQtSerialControl::openFails()
 
     QtSerialControl control([path](int n) { return n == 3 ? path : ombrix::defaultPortName(n); });
     control.setCommPort(port);
+    LockFolderWatch lockFolder;
+    QVERIFY(lockFolder.isValid());
     try {
         control.setPortOpen(true);
         QFAIL("opening succeeded");
@@ -325,6 +413,12 @@ void TestQtSerialControl::openFails()
         QVERIFY2(QString::fromStdString(e.what()).contains(QStringLiteral("COM%1").arg(port)), e.what());
     }
     QVERIFY(!control.PortOpen());
+    // A device that is not there costs no lock file, not even for a moment.
+    const QString device = control.portName().section('/', -1);
+    if (!device.isEmpty()) {
+        const QStringList touched = lockFolder.touched().filter(device);
+        QVERIFY2(touched.isEmpty(), qPrintable(touched.join(' ')));
+    }
     QCOMPARE(control.InBufferCount(), 0);
     QVERIFY_THROWS_EXCEPTION(CommError, control.Output("x"));
     // The failure leaves a state from which another port can be chosen.
@@ -372,25 +466,170 @@ void TestQtSerialControl::heldPortCannotBeOpenedTwice()
     QVERIFY(second->PortOpen());
 }
 
-void TestQtSerialControl::heldByAnotherProcess()
+void TestQtSerialControl::heldByAnotherProgram_data()
+{
+    QTest::addColumn<QString>("marks");
+    QTest::newRow("Qt lock file") << "qtlock";
+    QTest::newRow("ASCII lock file") << "asciilock";
+    QTest::newRow("binary lock file") << "binarylock";
+    QTest::newRow("advisory lock") << "flock";
+    QTest::newRow("ASCII lock file and advisory lock") << "asciilock,flock";
+    QTest::newRow("exclusive mode") << "excl";
+    QTest::newRow("every mark") << "binarylock,flock,excl";
+}
+
+// Another program holds the port: the control refuses it, touches nothing of
+// the holder's (lock file, line settings, exclusive mode, advisory lock), and
+// takes the port once the holder has let go.
+void TestQtSerialControl::heldByAnotherProgram()
+{
+    QFETCH(QString, marks);
+    PseudoTerminal pty;
+    QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
+    const QString device = pty.slavePath();
+    m_lockFiles << PortHolder::lockFile(device);
+
+    PortHolder holder;
+    QVERIFY2(holder.hold(device, marks), holder.reply().constData());
+    const QByteArray lockBefore = PortHolder::lockBytes(device);
+    const bool withLockFile = marks.contains("qtlock") || marks.contains("asciilock") || marks.contains("binarylock");
+    QCOMPARE(!lockBefore.isEmpty(), withLockFile);
+    const Outside before = lookFromOutside(pty);
+    QCOMPARE(before.speed, speed_t(B115200));
+
+    auto control = controlOn(pty);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            control->setPortOpen(true);
+            QFAIL("opened a port another program holds");
+        } catch (const CommError &e) {
+            QVERIFY2(QString::fromStdString(e.what()).contains("COM1"), e.what());
+        }
+        QVERIFY(!control->PortOpen());
+        QCOMPARE(PortHolder::lockBytes(device), lockBefore);
+        QCOMPARE(lookFromOutside(pty), before);
+    }
+
+    // Another user, whom the kernel keeps out of exclusive mode, is refused
+    // as well (only root can try this: it needs a second user).
+    if (::geteuid() == 0) {
+        QCOMPARE(::chmod(QFile::encodeName(device).constData(), 0666), 0);
+        const QByteArray answer = PortHolder::tryAs("open", device, 65534);
+        QVERIFY2(answer.startsWith("refused"), answer.constData());
+        // A holder of another user's is alive too, though it cannot be signalled.
+        if (withLockFile)
+            QVERIFY2(answer.contains("process " + QByteArray::number(holder.pid())), answer.constData());
+        QCOMPARE(PortHolder::lockBytes(device), lockBefore);
+    }
+
+    holder.release();
+    QCOMPARE(PortHolder::lockBytes(device), QByteArray());
+    control->setPortOpen(true);
+    QVERIFY(control->PortOpen());
+    control->Output("ok");
+    QCOMPARE(pty.readMaster(2, Patience), QByteArray("ok"));
+}
+
+void TestQtSerialControl::lockFileOwner_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<qint64>("pid");
+
+    QTest::newRow("Qt form") << QByteArray("4321\nminiterm\nbench\n") << qint64(4321);
+    QTest::newRow("Qt form with host id") << QByteArray("77\napp\nhost\n6d0a1f\n") << qint64(77);
+    QTest::newRow("ASCII form") << QByteArray("      4321\n") << qint64(4321);
+    QTest::newRow("ASCII form, no newline") << QByteArray("      4321") << qint64(4321);
+    QTest::newRow("ASCII form, CR LF") << QByteArray("      4321\r\n") << qint64(4321);
+    QTest::newRow("ASCII of four bytes") << QByteArray("123\n") << qint64(123);
+    QTest::newRow("binary form") << nativeInt(4321) << qint64(4321);
+    QTest::newRow("binary, largest PID") << nativeInt(4194304) << qint64(4194304);
+    QTest::newRow("binary that reads as a line") << nativeInt(0x0A31) << qint64(0x0A31);
+    QTest::newRow("binary that reads as digits") << nativeInt(0x3231) << qint64(0x3231);
+    QTest::newRow("binary zero") << nativeInt(0) << qint64(0);
+    QTest::newRow("binary negative") << nativeInt(-7) << qint64(0);
+    QTest::newRow("empty, still being written") << QByteArray() << qint64(0);
+    QTest::newRow("words") << QByteArray("locked\n") << qint64(0);
+    QTest::newRow("zero") << QByteArray("0\n") << qint64(0);
+    QTest::newRow("signed") << QByteArray("-5\n") << qint64(0);
+    QTest::newRow("too large") << QByteArray("99999999999\n") << qint64(0);
+    QTest::newRow("digits then words") << QByteArray("12ab\n") << qint64(0);
+    QTest::newRow("five bytes") << QByteArray("\x01\x02\x00\x00\x00", 5) << qint64(0);
+}
+
+void TestQtSerialControl::lockFileOwner()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(qint64, pid);
+    QCOMPARE(ombrix::lockFileOwner(contents), pid);
+}
+
+void TestQtSerialControl::staleLockIsReplaced_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    const qint64 dead = deadPid();
+    QVERIFY(!ombrix::processAlive(dead));
+    QTest::newRow("Qt form") << QByteArray::number(dead) + "\nminiterm\nhost\n";
+    QTest::newRow("ASCII form") << QByteArray::number(dead).rightJustified(10, ' ') + '\n';
+    QTest::newRow("binary form") << nativeInt(qint32(dead));
+}
+
+// A lock file whose process is gone holds nothing: the port opens, our own
+// lock takes its place, and it goes when the port closes.
+void TestQtSerialControl::staleLockIsReplaced()
+{
+    QFETCH(QByteArray, contents);
+    PseudoTerminal pty;
+    QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
+    const QString lockFile = PortHolder::lockFile(pty.slavePath());
+    m_lockFiles << lockFile;
+    QFile stale(lockFile);
+    QVERIFY(stale.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+    stale.write(contents);
+    stale.close();
+
+    auto control = controlOn(pty);
+    control->setPortOpen(true);
+    QVERIFY(control->PortOpen());
+    const QByteArray ours = PortHolder::lockBytes(pty.slavePath());
+    QCOMPARE(ours.left(ours.indexOf('\n')), QByteArray::number(QCoreApplication::applicationPid()));
+    control->setPortOpen(false);
+    QVERIFY(!QFile::exists(lockFile));
+}
+
+// While the control holds a port, every way other programs look says busy.
+void TestQtSerialControl::ownHoldIsAnnounced()
 {
     PseudoTerminal pty;
     QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
-
-    QProcess other;
-    other.start(QCoreApplication::applicationFilePath(), {"--hold-port", pty.slavePath()});
-    QVERIFY(other.waitForStarted(Patience));
-    QTRY_VERIFY_WITH_TIMEOUT(other.canReadLine(), Patience);
-    QCOMPARE(other.readLine().trimmed(), QByteArray("held"));
+    const QString device = pty.slavePath();
+    m_lockFiles << PortHolder::lockFile(device);
+    QVERIFY(::geteuid() != 0 || ::chmod(QFile::encodeName(device).constData(), 0666) == 0);
+    const Outside free = lookFromOutside(pty);
+    QCOMPARE(free.exclusive, 0);
+    QVERIFY(free.lockable);
 
     auto control = controlOn(pty);
-    QVERIFY_THROWS_EXCEPTION(CommError, control->setPortOpen(true));
-    QVERIFY(!control->PortOpen());
-
-    other.closeWriteChannel();
-    QVERIFY(other.waitForFinished(Patience));
     control->setPortOpen(true);
     QVERIFY(control->PortOpen());
+
+    const QByteArray lock = PortHolder::lockBytes(device);
+    QCOMPARE(ombrix::lockFileOwner(lock), QCoreApplication::applicationPid());
+    const Outside held = lookFromOutside(pty);
+    QCOMPARE(held.exclusive, 1);
+    QVERIFY(!held.lockable);
+    // Another program of ours, and a plain open by a user who is not root.
+    QVERIFY2(PortHolder::tryAs("open", device, ::geteuid()).startsWith("refused"), "a second control opened it");
+    if (::geteuid() == 0) {
+        const QByteArray raw = PortHolder::tryAs("raw", device, 65534);
+        QVERIFY2(raw.startsWith("refused") && raw.contains("busy"), raw.constData());
+    }
+    QCOMPARE(PortHolder::lockBytes(device), lock);
+
+    control->setPortOpen(false);
+    QCOMPARE(PortHolder::lockBytes(device), QByteArray());
+    const Outside after = lookFromOutside(pty);
+    QCOMPARE(after.exclusive, 0);
+    QVERIFY(after.lockable);
 }
 
 void TestQtSerialControl::misuseWhileOpenOrClosed()
@@ -464,6 +703,14 @@ void TestQtSerialControl::overflow()
     for (int e : std::as_const(log.events))
         QVERIFY(e == ombrix::ComEvReceive || e == ombrix::ComEvRxOver);
 
+    QCOMPARE(control->InBufferCount(), capacity);
+
+    // Bytes arriving into the full buffer are lost, yet they are an arrival:
+    // the receive event comes first, then the overflow.
+    log.events.clear();
+    QVERIFY(pty.write("late"));
+    QTRY_VERIFY_WITH_TIMEOUT(log.events.contains(ombrix::ComEvRxOver), Patience);
+    QCOMPARE(log.events, (QList<int>{ombrix::ComEvReceive, ombrix::ComEvRxOver}));
     QCOMPARE(control->InBufferCount(), capacity);
     QCOMPARE(control->Input(), data.left(capacity));
 
@@ -585,15 +832,5 @@ void TestQtSerialControl::lostPort()
     QCOMPARE(lost.size(), 1);
 }
 
-int main(int argc, char **argv)
-{
-    if (argc == 3 && qstrcmp(argv[1], "--hold-port") == 0)
-        return holdPort(argc, argv);
-
-    QCoreApplication app(argc, argv);
-    TestQtSerialControl test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestQtSerialControl)
 #include "tst_qtserialcontrol.moc"

@@ -191,6 +191,7 @@ private slots:
     void replyCutting_data();
     void replyCutting();
     void overflowOnPortShowsOneBox();
+    void streamPastFullBufferIsOneBlock();
 #endif
 
 private:
@@ -878,6 +879,49 @@ void TestSetterWindow::overflowOnPortShowsOneBox()
     QCOMPARE(boxes->shown.first().text, QString("資料接收區超過"));
     QCOMPARE(boxes->shown.first().title, Title);
     QCOMPARE(window->blocks, (QList<QByteArray>{flood.left(8), flood.left(8)}));
+}
+
+// A steady stream holds the tick back even once the buffer is full and its
+// bytes are being dropped: one block, taken after the stream stops.
+void TestSetterWindow::streamPastFullBufferIsOneBlock()
+{
+    onPort();
+    constexpr int Chunks = 30;
+    constexpr int ChunkBytes = 64; // 1920 bytes in all, 1024 kept
+    constexpr int Every = 50; // ms
+    QByteArray stream;
+    for (int i = 0; i < Chunks * ChunkBytes; ++i)
+        stream.append(char(i == 0 ? 0x03 : 0x40 + i % 50));
+
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> tickedAt;
+    qint64 lastWrite = -1;
+    bool writeFailed = false;
+    int written = 0;
+    QObject scope; // goes first, taking its timers and connections along
+    connect(window->rx(), &Timer::Tick, &scope, [&] { tickedAt << clock.elapsed(); });
+    QTimer writer;
+    writer.setTimerType(Qt::PreciseTimer);
+    writer.setInterval(Every);
+    connect(&writer, &QTimer::timeout, &scope, [&] {
+        writeFailed |= !pty->write(stream.mid(written * ChunkBytes, ChunkBytes));
+        lastWrite = clock.elapsed();
+        if (++written == Chunks)
+            writer.stop();
+    });
+    writer.start();
+
+    QVERIFY(QTest::qWaitFor([&] { return written == Chunks && !tickedAt.isEmpty() && !window->rx()->isCounting(); },
+                            Patience));
+    QVERIFY(!writeFailed);
+    QCOMPARE(window->blocks, QList<QByteArray>{stream.left(QtSerialControl::DefaultInBufferSize)});
+    QCOMPARE(tickedAt.size(), 1);
+    QVERIFY2(tickedAt.first() - lastWrite >= 100,
+             qPrintable(QString("ticked %1 ms after the last chunk").arg(tickedAt.first() - lastWrite)));
+    QVERIFY(!boxes->shown.isEmpty());
+    for (const ShownBox &box : std::as_const(boxes->shown))
+        QCOMPARE(box.text, QString("資料接收區超過"));
 }
 #endif
 
