@@ -26,6 +26,24 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// Whether a process with this PID exists, also one of another user.
+bool processAlive(qint64 pid)
+{
+    if (pid <= 0 || pid > INT_MAX)
+        return false;
+    // EPERM: it exists but belongs to someone else.
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+// Name of the lock file for a serial device, as Qt and the usual serial
+// terminals make it: "LCK.." and the device path below /dev, '/' as '_'.
+QString lockFileName(const QString &device)
+{
+    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QLatin1String("LCK..") + name;
+}
+
 } // namespace
 
 qint64 lockFileOwner(const QByteArray &contents)
@@ -49,21 +67,6 @@ qint64 lockFileOwner(const QByteArray &contents)
     bool ok = false;
     const qint64 pid = first.toLongLong(&ok);
     return ok && pid > 0 && pid <= INT_MAX ? pid : 0;
-}
-
-bool processAlive(qint64 pid)
-{
-    if (pid <= 0 || pid > INT_MAX)
-        return false;
-    // EPERM: it exists but belongs to someone else.
-    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
-}
-
-QString lockFileName(const QString &device)
-{
-    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return QLatin1String("LCK..") + name;
 }
 
 DeviceClaim::DeviceClaim(const QString &device)

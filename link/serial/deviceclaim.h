@@ -11,13 +11,6 @@ namespace ombrix {
 // 0 when the contents name no process.
 qint64 lockFileOwner(const QByteArray &contents);
 
-// Whether a process with this PID exists, also one of another user.
-bool processAlive(qint64 pid);
-
-// Name of the lock file for a serial device, as Qt and the usual serial
-// terminals make it: "LCK.." and the device path below /dev, '/' as '_'.
-QString lockFileName(const QString &device);
-
 // Makes sure no other program holds a serial device before it is opened, and
 // afterwards puts an advisory lock on the descriptor the port opened, so that
 // programs that look for one see the port as busy.

@@ -1,10 +1,10 @@
 // Another program on the machine, as the port tests need one: it holds a
 // serial device the ways other programs do, or tries a port as another user.
 //
-//   ombrix_portholder hold <device> <marks>
+//   ombrix_portholder hold <device> <marks> <lock file>
 //       Opens the device at 115200 baud, marks its hold with each of the
-//       comma-separated marks (qtlock, asciilock, binarylock: a lock file in
-//       that form; flock: an advisory lock; excl: exclusive mode), prints
+//       comma-separated marks (qtlock, asciilock, binarylock: the lock file
+//       in that form; flock: an advisory lock; excl: exclusive mode), prints
 //       "held", and keeps it all until its standard input closes.
 //   ombrix_portholder open <device> <uid>
 //   ombrix_portholder raw <device> <uid>
@@ -33,13 +33,6 @@
 
 namespace {
 
-QByteArray lockPath(const QByteArray &device)
-{
-    QByteArray name = device.startsWith("/dev/") ? device.mid(5) : device;
-    name.replace('/', '_');
-    return "/run/lock/LCK.." + name;
-}
-
 QByteArray lockContents(const QString &form)
 {
     const int pid = int(::getpid());
@@ -58,7 +51,7 @@ void waitForStdinToClose()
     }
 }
 
-int hold(const QByteArray &device, const QStringList &marks)
+int hold(const QByteArray &device, const QStringList &marks, const QByteArray &lockPath)
 {
     const int fd = ::open(device.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -74,7 +67,7 @@ int hold(const QByteArray &device, const QStringList &marks)
     QByteArray lockFile;
     for (const QString &mark : marks) {
         if (mark.endsWith(QLatin1String("lock")) && mark != QLatin1String("flock")) {
-            lockFile = lockPath(device);
+            lockFile = lockPath;
             const int lfd = ::open(lockFile.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
             const QByteArray contents = lockContents(mark);
             if (lfd < 0 || ::write(lfd, contents.constData(), size_t(contents.size())) != contents.size()) {
@@ -143,8 +136,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (args.size() == 4 && args.at(1) == QLatin1String("hold"))
-        return hold(QFile::encodeName(args.at(2)), args.at(3).split(QLatin1Char(',')));
+    if (args.size() == 5 && args.at(1) == QLatin1String("hold"))
+        return hold(QFile::encodeName(args.at(2)), args.at(3).split(QLatin1Char(',')), QFile::encodeName(args.at(4)));
     if (args.size() == 4 && (args.at(1) == QLatin1String("open") || args.at(1) == QLatin1String("raw"))) {
         if (!becomeUser(uid_t(args.at(3).toUInt()))) {
             std::printf("failed: cannot become user %s: %s\n", qPrintable(args.at(3)), std::strerror(errno));
@@ -152,6 +145,6 @@ int main(int argc, char **argv)
         }
         return tryOpen(QFile::encodeName(args.at(2)), args.at(1) == QLatin1String("raw"));
     }
-    std::fprintf(stderr, "usage: %s hold <device> <marks> | open|raw <device> <uid>\n", argv[0]);
+    std::fprintf(stderr, "usage: %s hold <device> <marks> <lock file> | open|raw <device> <uid>\n", argv[0]);
     return 2;
 }

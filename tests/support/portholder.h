@@ -22,7 +22,7 @@ public:
     bool hold(const QString &device, const QString &marks, int timeoutMs = 10000)
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(OMBRIX_PORTHOLDER), {QStringLiteral("hold"), device, marks});
+        m_process.start(QStringLiteral(OMBRIX_PORTHOLDER), {QStringLiteral("hold"), device, marks, lockFile(device)});
         if (!m_process.waitForStarted(timeoutMs))
             return false;
         while (!m_process.canReadLine() && m_process.waitForReadyRead(timeoutMs)) {
