@@ -61,19 +61,6 @@ qt_options=(
 )
 kit_stamp="$qt_version ${qt_options[*]} $(sha256sum "$toolchain" | cut -c1-16)"
 
-# deb-src entries for the archives this machine already uses, in a file of
-# our own beside Debian's.
-enable_sources() {
-    local list=/etc/apt/sources.list.d/debian.sources
-    local ours=/etc/apt/sources.list.d/ombrix-deb-src.sources
-    [ -f "$ours" ] && return 0
-    [ -f "$list" ] || die "no $list to take the deb-src archives from"
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    sed 's/^Types:.*/Types: deb-src/' "$list" | "${sudo[@]}" tee "$ours" >/dev/null
-    "${sudo[@]}" apt-get update
-}
-
 # Unpacks a Debian source package into $1; false where the archive refuses it.
 debian_source() {
     local dir=$1 package=$2
@@ -91,7 +78,7 @@ build_kit() {
     local work=$cache/work
     rm -rf "$work" "$kit"
     mkdir -p "$work"
-    enable_sources
+    ./scripts/install-deps.sh --deb-src
 
     debian_source "$work/qtbase" qt6-base || { cat "$work/qtbase/apt-source.log" >&2; die "apt-get source qt6-base failed"; }
     mkdir -p "$work/qtbase/build"

@@ -69,7 +69,7 @@ if [ ! -f "$ready" ]; then
 fi
 
 say "Windows test programs under Wine"
-ctest --test-dir "$build" --output-on-failure
+ctest --test-dir "$build" --output-on-failure --no-tests=error
 
 say "both programs under Wine, the setter on pseudo-terminals"
 cmake -S . -B "$host" -G Ninja -DOMBRIX_BUILD_BENCH=OFF -DOMBRIX_WINE_SMOKE=ON >/dev/null

@@ -1,11 +1,15 @@
 // Starts both programs on an X server of its own, with no window manager,
 // and reads back what each told the window system about its window: the
 // title a taskbar or title bar shows, whether it asks to stay off the
-// taskbar, and where it stands.
+// taskbar, and where it stands. Then installs them as a user or a package
+// would and starts each the way its desktop entry says.
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "xwindows.h"
@@ -66,6 +70,51 @@ Window windowOf(Display *d, qint64 pid)
     });
 }
 
+// The class half of WM_CLASS, which a desktop matches against an entry's
+// StartupWMClass.
+QString wmClass(Display *d, Window w)
+{
+    XClassHint hint{};
+    if (!XGetClassHint(d, w, &hint))
+        return QString();
+    const QString name = QString::fromLocal8Bit(hint.res_class);
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    return name;
+}
+
+// The keys of a desktop entry's [Desktop Entry] group.
+QMap<QString, QString> desktopEntry(const QString &path)
+{
+    QFile file(path);
+    QMap<QString, QString> keys;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return keys;
+    bool inGroup = false;
+    for (const QByteArray &raw : file.readAll().split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith(QLatin1Char('[')))
+            inGroup = line == QLatin1String("[Desktop Entry]");
+        else if (inGroup && line.contains(QLatin1Char('=')))
+            keys.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1));
+    }
+    return keys;
+}
+
+// Runs a tool to its end; its exit code, or -1 when it would not start.
+int run(const QString &program, const QStringList &args, QByteArray *output,
+        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(Patience) || !p.waitForFinished(Patience))
+        return -1;
+    *output = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
 } // namespace
 
 class TestDesktop : public QObject
@@ -77,8 +126,12 @@ private slots:
     void cleanup();
     void window_data();
     void window();
+    void installedEntry_data();
+    void installedEntry();
 
 private:
+    Window start(const QString &path);
+
     QProcess xvfb;
     QString displayName;
     Display *display = nullptr;
@@ -132,6 +185,39 @@ void TestDesktop::cleanup()
     program.reset();
 }
 
+// Starts the program on the test's display; its window once it shows, 0
+// (and a failed test) when it never does.
+Window TestDesktop::start(const QString &path)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("DISPLAY"), displayName);
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    program = std::make_unique<QProcess>();
+    program->setProcessEnvironment(env);
+    program->setProcessChannelMode(QProcess::MergedChannels);
+    program->setChildProcessModifier(dieWithParent);
+    program->start(path, {});
+    if (!program->waitForStarted(Patience)) {
+        QTest::qFail(qPrintable(program->errorString()), __FILE__, __LINE__);
+        return 0;
+    }
+    Window w = 0;
+    const QDeadlineTimer deadline(Patience);
+    while (!(w = windowOf(display, program->processId()))) {
+        if (program->state() != QProcess::Running) {
+            QTest::qFail("the program ended before it showed its window", __FILE__, __LINE__);
+            return 0;
+        }
+        if (deadline.hasExpired()) {
+            QTest::qFail("the window never showed", __FILE__, __LINE__);
+            return 0;
+        }
+        QTest::qWait(20);
+    }
+    return w;
+}
+
 void TestDesktop::window_data()
 {
     QTest::addColumn<QString>("path");
@@ -152,24 +238,8 @@ void TestDesktop::window()
     QFETCH(bool, centred);
     QVERIFY(display);
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("DISPLAY"), displayName);
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    program = std::make_unique<QProcess>();
-    program->setProcessEnvironment(env);
-    program->setProcessChannelMode(QProcess::MergedChannels);
-    program->setChildProcessModifier(dieWithParent);
-    program->start(path, {});
-    QVERIFY2(program->waitForStarted(Patience), qPrintable(program->errorString()));
-
-    Window w = 0;
-    const QDeadlineTimer deadline(Patience);
-    while (!(w = windowOf(display, program->processId()))) {
-        QVERIFY2(program->state() == QProcess::Running, "the program ended before it showed its window");
-        QVERIFY2(!deadline.hasExpired(), "the window never showed");
-        QTest::qWait(20);
-    }
+    const Window w = start(path);
+    QVERIFY(w);
 
     // Everything below is set before the window is mapped.
     QCOMPARE(xwin::title(display, w), title);
@@ -192,6 +262,74 @@ void TestDesktop::window()
                                                        .arg(at.x()).arg(at.y()).arg(at.width()).arg(at.height())
                                                        .arg(screen.width()).arg(screen.height())));
     }
+}
+
+void TestDesktop::installedEntry_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("entryName");
+    QTest::addColumn<bool>("staged"); // a package's DESTDIR, or a user's own prefix
+    QTest::addColumn<QString>("prefix");
+
+    for (const char *program : {"Ombrix5", "Ombrix3"}) {
+        const QString entry = QString::fromLatin1(program).toLower() + QStringLiteral(".desktop");
+        QTest::addRow("%s in ~/.local", program) << QString::fromLatin1(program) << entry << false
+                                                 << QStringLiteral("home/.local");
+        QTest::addRow("%s staged for /usr/local", program) << QString::fromLatin1(program) << entry << true
+                                                           << QStringLiteral("/usr/local");
+        QTest::addRow("%s in a folder with a space", program) << QString::fromLatin1(program) << entry << false
+                                                              << QStringLiteral("my programs");
+    }
+}
+
+// What `cmake --install` leaves is a desktop entry that validates, names
+// the installed program by a path that works without PATH, an icon that is
+// there, and the window class the program's window really carries.
+void TestDesktop::installedEntry()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, entryName);
+    QFETCH(bool, staged);
+    QFETCH(QString, prefix);
+    QVERIFY(display);
+
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QString root; // where the prefix really is on this disk
+    if (staged) {
+        root = scratch.filePath(QStringLiteral("stage"));
+        env.insert(QStringLiteral("DESTDIR"), root);
+    } else {
+        prefix = scratch.filePath(prefix);
+    }
+    QByteArray output;
+    QCOMPARE(run(QStringLiteral(OMBRIX_CMAKE),
+                 {"--install", QStringLiteral(OMBRIX_BUILD_DIR), "--prefix", prefix, "--strip"}, &output, env),
+             0);
+
+    const QString entryPath = root + prefix + QStringLiteral("/share/applications/") + entryName;
+    const int valid = run(QStringLiteral("desktop-file-validate"), {entryPath}, &output);
+    QVERIFY2(valid != -1, "desktop-file-validate did not run; on Debian it is the package desktop-file-utils, "
+                          "which scripts/install-deps.sh installs");
+    QVERIFY2(valid == 0 && output.trimmed().isEmpty(), output.constData());
+
+    const QMap<QString, QString> entry = desktopEntry(entryPath);
+    // The program is Exec's first word; a path with a space must be quoted.
+    const QString line = entry.value(QStringLiteral("Exec"));
+    const QString exec = line.startsWith(QLatin1Char('"')) ? line.mid(1, line.indexOf(QLatin1Char('"'), 1) - 1)
+                                                           : line.section(QLatin1Char(' '), 0, 0);
+    QCOMPARE(exec, prefix + QStringLiteral("/bin/") + program);
+    QVERIFY(QFileInfo(root + exec).isExecutable());
+    const QString icon = entry.value(QStringLiteral("Icon"));
+    for (const char *size : {"48x48", "256x256"})
+        QVERIFY2(QFileInfo::exists(root + prefix + QStringLiteral("/share/icons/hicolor/%1/apps/%2.png")
+                                                   .arg(QLatin1String(size), icon)),
+                 size);
+
+    const Window w = start(root + exec);
+    QVERIFY(w);
+    QCOMPARE(wmClass(display, w), entry.value(QStringLiteral("StartupWMClass")));
 }
 
 QTEST_GUILESS_MAIN(TestDesktop)
