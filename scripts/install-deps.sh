@@ -12,6 +12,8 @@
 #   --deb-src  also deb-src entries for the archives this machine uses, so
 #              that `apt-get source` can fetch Qt's sources
 set -euo pipefail
+# `su` without `-` keeps the user's PATH, which lacks what dpkg runs.
+PATH=$PATH:/usr/local/sbin:/usr/sbin:/sbin
 
 packages=(
     cmake ninja-build g++
@@ -62,21 +64,24 @@ ours=/etc/apt/sources.list.d/ombrix-deb-src
 if [ "$deb_src" -eq 1 ] && { [ -f "$ours.sources" ] || [ -f "$ours.list" ]; }; then deb_src=0; fi
 [ ${#missing[@]} -eq 0 ] && [ "$deb_src" -eq 0 ] && exit 0
 
-# Decide before touching anything. Debian's sudoers lets the group sudo in;
-# a password-less rule shows itself to `sudo -n`.
+# Decide before touching anything. Debian's sudoers lets the group sudo in
+# (as the group file has it, even before the next login); a password-less
+# rule shows itself to `sudo -n`.
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
     why=
     if ! command -v sudo >/dev/null 2>&1; then
         why="sudo is not installed"
-    elif ! sudo -n true 2>/dev/null && ! id -nG | tr ' ' '\n' | grep -qx sudo; then
+    elif ! sudo -n true 2>/dev/null && ! id -nG "$(id -un)" | tr ' ' '\n' | grep -qx sudo; then
         why="$(id -un) is not in the group sudo"
     fi
     if [ -n "$why" ]; then
         what="installing ${missing[*]}"
         [ ${#missing[@]} -gt 0 ] || what="adding deb-src entries to apt"
+        # Quoted once for root's shell and once for the user's.
         again="$(printf %q "$(realpath "$0")")${*:+ $*}"
-        echo "install-deps: $what needs root, and $why; run as root: su -c '$again'" >&2
+        again=${again//\'/\'\\\'\'}
+        echo "install-deps: $what needs root, and $why; run as root: su - -c '$again'" >&2
         exit 1
     fi
     as_root=(sudo)

@@ -101,19 +101,41 @@ QMap<QString, QString> desktopEntry(const QString &path)
     return keys;
 }
 
-// Runs a tool to its end; its exit code, or -1 when it would not start.
-int run(const QString &program, const QStringList &args, QByteArray *output,
+// Runs a tool to its end in `dir`; its exit code, or -1 when it would not
+// start.
+int run(const QString &program, const QStringList &args, QByteArray *output, const QString &dir = QString(),
         const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setWorkingDirectory(dir);
     p.start(program, args);
     if (!p.waitForStarted(Patience) || !p.waitForFinished(Patience))
         return -1;
     *output = p.readAll();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
+
+// The program an Exec line starts: its first argument, with the entry's
+// escaping, the quoting and %% undone.
+QString execProgram(QString line)
+{
+    line.replace(QLatin1String("\\\\"), QLatin1String("\\"));
+    if (!line.startsWith(QLatin1Char('"')))
+        return line.section(QLatin1Char(' '), 0, 0);
+    QString program;
+    for (qsizetype i = 1; i < line.size() && line.at(i) != QLatin1Char('"'); ++i) {
+        if (line.at(i) == QLatin1Char('\\') && i + 1 < line.size())
+            ++i;
+        program += line.at(i);
+    }
+    return program.replace(QLatin1String("%%"), QLatin1String("%"));
+}
+
+// Where an install puts its prefix: a folder of the user's own, a package's
+// DESTDIR, or a prefix relative to where cmake runs.
+enum Layout { Absolute, Staged, Relative };
 
 } // namespace
 
@@ -267,29 +289,42 @@ void TestDesktop::window()
 void TestDesktop::installedEntry_data()
 {
     QTest::addColumn<QString>("program");
-    QTest::addColumn<QString>("entryName");
-    QTest::addColumn<bool>("staged"); // a package's DESTDIR, or a user's own prefix
+    QTest::addColumn<QString>("installScript");
+    QTest::addColumn<int>("layout");
     QTest::addColumn<QString>("prefix");
 
-    for (const char *program : {"Ombrix5", "Ombrix3"}) {
-        const QString entry = QString::fromLatin1(program).toLower() + QStringLiteral(".desktop");
-        QTest::addRow("%s in ~/.local", program) << QString::fromLatin1(program) << entry << false
-                                                 << QStringLiteral("home/.local");
-        QTest::addRow("%s staged for /usr/local", program) << QString::fromLatin1(program) << entry << true
-                                                           << QStringLiteral("/usr/local");
-        QTest::addRow("%s in a folder with a space", program) << QString::fromLatin1(program) << entry << false
-                                                              << QStringLiteral("my programs");
+    const struct {
+        const char *name;
+        Layout layout;
+        const char *prefix;
+    } layouts[] = {
+        {"in ~/.local", Absolute, "home/.local"},
+        {"staged for /usr/local", Staged, "/usr/local"},
+        {"relative prefix", Relative, "rel"},
+        {"prefix with a space", Absolute, "my programs"},
+        {"prefix with quotes, % and $", Absolute, "it's 100% \"$ours\" `x`"},
+    };
+    const struct {
+        const char *name;
+        const char *script;
+    } programs[] = {{"Ombrix5", OMBRIX5_INSTALL}, {"Ombrix3", OMBRIX3_INSTALL}};
+    for (const auto &p : programs) {
+        for (const auto &l : layouts)
+            QTest::addRow("%s %s", p.name, l.name) << QString::fromLatin1(p.name) << QString::fromLatin1(p.script)
+                                                   << int(l.layout) << QString::fromUtf8(l.prefix);
     }
 }
 
-// What `cmake --install` leaves is a desktop entry that validates, names
-// the installed program by a path that works without PATH, an icon that is
-// there, and the window class the program's window really carries.
+// What installing leaves is a desktop entry that validates, names the
+// installed program by a path that works without PATH, an icon that is
+// there, and the window class the program's window really carries. The
+// program's own install script runs, as `cmake --install` runs it, but
+// without writing the build's record of installed files.
 void TestDesktop::installedEntry()
 {
     QFETCH(QString, program);
-    QFETCH(QString, entryName);
-    QFETCH(bool, staged);
+    QFETCH(QString, installScript);
+    QFETCH(int, layout);
     QFETCH(QString, prefix);
     QVERIFY(display);
 
@@ -297,28 +332,29 @@ void TestDesktop::installedEntry()
     QVERIFY(scratch.isValid());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     QString root; // where the prefix really is on this disk
-    if (staged) {
+    if (layout == Staged) {
         root = scratch.filePath(QStringLiteral("stage"));
         env.insert(QStringLiteral("DESTDIR"), root);
-    } else {
+    } else if (layout == Absolute) {
         prefix = scratch.filePath(prefix);
     }
     QByteArray output;
     QCOMPARE(run(QStringLiteral(OMBRIX_CMAKE),
-                 {"--install", QStringLiteral(OMBRIX_BUILD_DIR), "--prefix", prefix, "--strip"}, &output, env),
+                 {"-DCMAKE_INSTALL_PREFIX=" + prefix, "-DCMAKE_INSTALL_DO_STRIP=1", "-P", installScript}, &output,
+                 scratch.path(), env),
              0);
+    if (layout == Relative) // from where the install ran
+        prefix = scratch.filePath(prefix);
 
-    const QString entryPath = root + prefix + QStringLiteral("/share/applications/") + entryName;
+    const QString entryPath = root + prefix + QStringLiteral("/share/applications/") + program.toLower()
+        + QStringLiteral(".desktop");
     const int valid = run(QStringLiteral("desktop-file-validate"), {entryPath}, &output);
     QVERIFY2(valid != -1, "desktop-file-validate did not run; on Debian it is the package desktop-file-utils, "
                           "which scripts/install-deps.sh installs");
     QVERIFY2(valid == 0 && output.trimmed().isEmpty(), output.constData());
 
     const QMap<QString, QString> entry = desktopEntry(entryPath);
-    // The program is Exec's first word; a path with a space must be quoted.
-    const QString line = entry.value(QStringLiteral("Exec"));
-    const QString exec = line.startsWith(QLatin1Char('"')) ? line.mid(1, line.indexOf(QLatin1Char('"'), 1) - 1)
-                                                           : line.section(QLatin1Char(' '), 0, 0);
+    const QString exec = execProgram(entry.value(QStringLiteral("Exec")));
     QCOMPARE(exec, prefix + QStringLiteral("/bin/") + program);
     QVERIFY(QFileInfo(root + exec).isExecutable());
     const QString icon = entry.value(QStringLiteral("Icon"));
