@@ -15,7 +15,8 @@ constexpr int LastPort = 8;
 void PortProbe(SerialControl &msc, const std::function<void(int port)> &disableOption);
 
 // Moves the control to port n and opens it with an empty receive buffer.
-// A failing operation throws CommError; the ones before it have taken effect.
-void PortSwitch(SerialControl &msc, int n);
+// Returns false at the first operation that fails: the ones before it have
+// taken effect, the ones after it have not run.
+bool PortSwitch(SerialControl &msc, int n);
 
 } // namespace ombrix

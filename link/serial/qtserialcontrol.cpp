@@ -18,11 +18,6 @@ QString comName(int n)
     return QStringLiteral("COM%1").arg(n);
 }
 
-CommError commError(const QString &message)
-{
-    return CommError(message.toStdString());
-}
-
 } // namespace
 
 QString defaultPortName(int n)
@@ -61,28 +56,36 @@ QtSerialControl::~QtSerialControl()
         m_port->close();
 }
 
-bool QtSerialControl::PortOpen() const
+bool QtSerialControl::fail(const QString &reason)
 {
+    m_errorString = reason;
+    return false;
+}
+
+bool QtSerialControl::PortOpen(bool *ok) const
+{
+    if (ok)
+        *ok = true;
     return m_port->isOpen();
 }
 
-void QtSerialControl::setPortOpen(bool open)
+bool QtSerialControl::setPortOpen(bool open)
 {
     if (!open) {
         if (m_port->isOpen())
             closePort();
-        return;
+        return true;
     }
 
     if (m_port->isOpen())
-        throw commError(QStringLiteral("%1 is already open").arg(comName(m_commPort)));
+        return fail(QStringLiteral("%1 is already open").arg(comName(m_commPort)));
 
     const QString device = portName();
     if (device.isEmpty())
-        throw commError(QStringLiteral("%1 has no device").arg(comName(m_commPort)));
+        return fail(QStringLiteral("%1 has no device").arg(comName(m_commPort)));
 
     const auto cannotOpen = [&](const QString &reason) {
-        return commError(QStringLiteral("Cannot open %1 (%2): %3").arg(comName(m_commPort), device, reason));
+        return fail(QStringLiteral("Cannot open %1 (%2): %3").arg(comName(m_commPort), device, reason));
     };
 #ifdef Q_OS_UNIX
     // QSerialPort alone would take another program's port: it reads only its
@@ -90,7 +93,7 @@ void QtSerialControl::setPortOpen(bool open)
     // lock. Its open would also change the holder's line settings.
     DeviceClaim claim(device);
     if (const QString held = claim.check(); !held.isEmpty())
-        throw cannotOpen(held);
+        return cannotOpen(held);
 #endif
 
     m_port->setPortName(device);
@@ -103,12 +106,12 @@ void QtSerialControl::setPortOpen(bool open)
     if (!m_port->open(QIODevice::ReadWrite)) {
         const QString reason = m_port->errorString();
         m_port->clearError();
-        throw cannotOpen(reason);
+        return cannotOpen(reason);
     }
 #ifdef Q_OS_UNIX
     if (const QString taken = claim.lock(int(m_port->handle())); !taken.isEmpty()) {
         closePort();
-        throw cannotOpen(taken);
+        return cannotOpen(taken);
     }
 #endif
 
@@ -125,6 +128,7 @@ void QtSerialControl::setPortOpen(bool open)
     m_inBuffer.clear();
     m_receivePending = false;
     m_overrunPending = false;
+    return true;
 }
 
 int QtSerialControl::CommPort() const
@@ -132,11 +136,12 @@ int QtSerialControl::CommPort() const
     return m_commPort;
 }
 
-void QtSerialControl::setCommPort(int port)
+bool QtSerialControl::setCommPort(int port)
 {
     if (m_port->isOpen())
-        throw commError(QStringLiteral("Cannot change the port while %1 is open").arg(comName(m_commPort)));
+        return fail(QStringLiteral("Cannot change the port while %1 is open").arg(comName(m_commPort)));
     m_commPort = port;
+    return true;
 }
 
 int QtSerialControl::InBufferCount() const
@@ -144,13 +149,14 @@ int QtSerialControl::InBufferCount() const
     return int(m_inBuffer.size());
 }
 
-void QtSerialControl::setInBufferCount(int count)
+bool QtSerialControl::setInBufferCount(int count)
 {
     if (count != 0)
-        return;
+        return true;
     m_inBuffer.clear();
     // The bytes a pending receive event would announce are gone.
     m_receivePending = false;
+    return true;
 }
 
 int QtSerialControl::InputLen() const
@@ -158,19 +164,20 @@ int QtSerialControl::InputLen() const
     return m_inputLen;
 }
 
-void QtSerialControl::setInputLen(int len)
+bool QtSerialControl::setInputLen(int len)
 {
     if (len < 0)
-        throw commError(QStringLiteral("InputLen cannot be negative"));
+        return fail(QStringLiteral("InputLen cannot be negative"));
     m_inputLen = len;
+    return true;
 }
 
-void QtSerialControl::Output(const QByteArray &bytes)
+bool QtSerialControl::Output(const QByteArray &bytes)
 {
     if (!m_port->isOpen())
-        throw commError(QStringLiteral("No port is open"));
+        return fail(QStringLiteral("No port is open"));
     if (bytes.isEmpty())
-        return;
+        return true;
 
     const QString port = comName(m_commPort);
     // One write and an immediate flush: the frame leaves now and whole, not
@@ -180,8 +187,9 @@ void QtSerialControl::Output(const QByteArray &bytes)
     if (!ok) {
         // A failed write may already have closed the port (see onErrorOccurred).
         const QString reason = m_port->isOpen() ? m_port->errorString() : QStringLiteral("the port was lost");
-        throw commError(QStringLiteral("Cannot write to %1: %2").arg(port, reason));
+        return fail(QStringLiteral("Cannot write to %1: %2").arg(port, reason));
     }
+    return true;
 }
 
 QByteArray QtSerialControl::Input()
@@ -204,18 +212,24 @@ int QtSerialControl::InBufferSize() const
     return m_inBufferSize;
 }
 
-void QtSerialControl::setInBufferSize(int bytes)
+bool QtSerialControl::setInBufferSize(int bytes)
 {
     if (m_port->isOpen())
-        throw commError(QStringLiteral("Cannot resize the buffer while %1 is open").arg(comName(m_commPort)));
+        return fail(QStringLiteral("Cannot resize the buffer while %1 is open").arg(comName(m_commPort)));
     if (bytes < 1)
-        throw commError(QStringLiteral("Buffer size must be at least 1"));
+        return fail(QStringLiteral("Buffer size must be at least 1"));
     m_inBufferSize = bytes;
+    return true;
 }
 
 QString QtSerialControl::portName() const
 {
     return m_portName(m_commPort);
+}
+
+QString QtSerialControl::errorString() const
+{
+    return m_errorString;
 }
 
 void QtSerialControl::onReadyRead()
@@ -280,11 +294,8 @@ void QtSerialControl::onErrorOccurred(QSerialPort::SerialPortError error)
 
     // After a hang-up Qt 6.4 reports ReadError over and over at full CPU
     // instead of one ResourceError; only closing the port stops it, so close
-    // right here. The news waits for the event loop: a handler showing a
-    // message box must not run inside QSerialPort's own error handling, nor
-    // inside the Output call that met the error.
+    // right here.
     closePort();
-    QMetaObject::invokeMethod(this, [this] { emit portLost(); }, Qt::QueuedConnection);
 }
 
 void QtSerialControl::closePort()

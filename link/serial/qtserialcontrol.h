@@ -31,6 +31,10 @@ QString defaultPortName(int n);
 // OnComm is raised from the event loop, never from inside a call on the
 // control, so a handler may run a nested event loop (a modal message box)
 // and still see further OnComm for bytes arriving meanwhile.
+//
+// Should the open port fail under us (the adapter pulled out), the port is
+// closed and its buffer emptied at once, with no OnComm; Output fails from
+// then on, and reopening fails while the device is gone.
 class QtSerialControl : public SerialControl
 {
     Q_OBJECT
@@ -43,46 +47,44 @@ public:
     explicit QtSerialControl(PortNameMapping portName, QObject *parent = nullptr);
     ~QtSerialControl() override;
 
-    bool PortOpen() const override;
-    // Opening throws CommError when the port is missing, busy or already
-    // open; closing a closed port does nothing.
-    void setPortOpen(bool open) override;
+    // Never fails.
+    bool PortOpen(bool *ok = nullptr) const override;
+    // Opening returns false when the port is missing, busy or already open;
+    // closing a closed port does nothing.
+    bool setPortOpen(bool open) override;
 
     int CommPort() const override;
-    // Throws CommError while a port is open.
-    void setCommPort(int port) override;
+    // Returns false while a port is open.
+    bool setCommPort(int port) override;
 
     int InBufferCount() const override;
     // 0 discards the waiting bytes; any other count is ignored.
-    void setInBufferCount(int count) override;
+    bool setInBufferCount(int count) override;
 
     int InputLen() const override;
-    // Throws CommError for a negative length.
-    void setInputLen(int len) override;
+    // Returns false for a negative length.
+    bool setInputLen(int len) override;
 
-    // Throws CommError when no port is open or the write fails.
-    void Output(const QByteArray &bytes) override;
+    // Returns false when no port is open or the write fails.
+    bool Output(const QByteArray &bytes) override;
     // Empty when no port is open.
     QByteArray Input() override;
 
     int CommEvent() const override;
 
     int InBufferSize() const;
-    // Capacity of the receive buffer; throws CommError while a port is open
-    // or for a size below 1.
-    void setInBufferSize(int bytes);
+    // Capacity of the receive buffer; returns false while a port is open or
+    // for a size below 1.
+    bool setInBufferSize(int bytes);
 
     // Device name the current CommPort maps to.
     QString portName() const;
 
-signals:
-    // The open port failed under us (the adapter was pulled out). The port
-    // was closed and its buffer emptied at once; this follows from the event
-    // loop, once per loss, and no OnComm goes with it. Output throws
-    // CommError from then on, and reopening fails while the device is gone.
-    void portLost();
+    // Why the most recent failed operation failed, in words for the user.
+    QString errorString() const;
 
 private:
+    bool fail(const QString &reason);
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void deliverEvents();
@@ -90,6 +92,7 @@ private:
 
     PortNameMapping m_portName;
     QSerialPort *m_port;
+    QString m_errorString;
     QByteArray m_inBuffer;
     int m_inBufferSize = DefaultInBufferSize;
     int m_commPort = 1;

@@ -139,11 +139,8 @@ void SetterWindow::Form_MouseDown(int /*button*/, int shift, float x, float /*y*
 
 void SetterWindow::sendFrame(const QByteArray &frame)
 {
-    try {
-        MSC1->Output(frame);
-    } catch (const CommError &) {
+    if (!MSC1->Output(frame))
         MsgBox(QStringLiteral("COM Port 未開啟，請先選擇設定器所接的 COM Port。"));
-    }
 }
 
 void SetterWindow::OptCom1_Click() { switchPort(1); }
@@ -157,18 +154,13 @@ void SetterWindow::OptCom8_Click() { switchPort(8); }
 
 void SetterWindow::switchPort(int n)
 {
-    try {
-        PortSwitch(*MSC1, n);
-    } catch (const CommError &) {
-        // The port went away or another program took it since start. Leave
-        // no half-opened port behind and tell the operator which one.
-        try {
-            if (MSC1->PortOpen())
-                MSC1->setPortOpen(false);
-        } catch (const CommError &) {
-        }
-        MsgBox(QStringLiteral("無法開啟 COM%1，請確認設定器已插入且未被其他程式使用。").arg(n));
-    }
+    if (PortSwitch(*MSC1, n))
+        return;
+    // The port went away or another program took it since start. Leave no
+    // half-opened port behind and tell the operator which one.
+    if (MSC1->PortOpen())
+        MSC1->setPortOpen(false);
+    MsgBox(QStringLiteral("無法開啟 COM%1，請確認設定器已插入且未被其他程式使用。").arg(n));
 }
 
 void SetterWindow::mousePressEvent(QMouseEvent *event)

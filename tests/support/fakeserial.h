@@ -9,71 +9,86 @@
 
 // A serial control whose ports exist or not at the test's word, and any of
 // whose operations can be made to fail on any port. It logs every operation
-// that takes effect, so a test can check the order of calls.
+// that takes effect, and every call that could fail with its outcome, so a
+// test can check the order of calls.
 class FakeSerial : public ombrix::SerialControl
 {
 public:
     enum Op { ReadOpen, Close, SetPort, Open, ClearInput, SetInputLen, Write };
 
     QSet<int> present; // ports that exist and are free
+    // What took effect: "close 2", "port 5", "open 5", "clear".
     QStringList log;
+    // Every call of an operation that can fail, whether or not it did:
+    // "read", "close", "port 5", "open", "clear", "len 0", "write", each
+    // followed by " failed" when it failed.
+    mutable QStringList tried;
     QList<QByteArray> written;
     QByteArray buffer;
 
-    // The next `times` calls of op while CommPort is port throw (-1: all).
+    // The next `times` calls of op while CommPort is port fail (-1: all).
     void failOn(int port, Op op, int times = 1) { m_failing[{port, op}] = times; }
     // Where the port number stands before anything sets it.
     void startAt(int port) { m_port = port; }
 
-    bool PortOpen() const override
+    bool PortOpen(bool *ok = nullptr) const override
     {
-        check(ReadOpen);
-        return m_open;
+        const bool worked = outcome(QStringLiteral("read"), !madeToFail(ReadOpen));
+        if (ok)
+            *ok = worked;
+        return worked && m_open;
     }
-    void setPortOpen(bool open) override
+    bool setPortOpen(bool open) override
     {
         if (!open) {
             if (!m_open)
-                return;
-            check(Close);
+                return outcome(QStringLiteral("close"), true);
+            if (madeToFail(Close))
+                return outcome(QStringLiteral("close"), false);
             m_open = false;
             log << QStringLiteral("close %1").arg(m_port);
-            return;
+            return outcome(QStringLiteral("close"), true);
         }
-        check(Open);
-        if (m_open || !present.contains(m_port))
-            throw ombrix::CommError("cannot open");
+        if (madeToFail(Open) || m_open || !present.contains(m_port))
+            return outcome(QStringLiteral("open"), false);
         m_open = true;
         log << QStringLiteral("open %1").arg(m_port);
+        return outcome(QStringLiteral("open"), true);
     }
     int CommPort() const override { return m_port; }
-    void setCommPort(int port) override
+    bool setCommPort(int port) override
     {
-        check(SetPort);
-        if (m_open)
-            throw ombrix::CommError("port is open");
+        const QString call = QStringLiteral("port %1").arg(port);
+        if (madeToFail(SetPort) || m_open)
+            return outcome(call, false);
         m_port = port;
-        log << QStringLiteral("port %1").arg(port);
+        log << call;
+        return outcome(call, true);
     }
     int InBufferCount() const override { return m_open ? int(buffer.size()) : 0; }
-    void setInBufferCount(int) override
+    bool setInBufferCount(int) override
     {
-        check(ClearInput);
+        if (madeToFail(ClearInput))
+            return outcome(QStringLiteral("clear"), false);
         buffer.clear();
         log << QStringLiteral("clear");
+        return outcome(QStringLiteral("clear"), true);
     }
     int InputLen() const override { return m_inputLen; }
-    void setInputLen(int len) override
+    bool setInputLen(int len) override
     {
-        check(SetInputLen);
+        const QString call = QStringLiteral("len %1").arg(len);
+        if (madeToFail(SetInputLen))
+            return outcome(call, false);
         m_inputLen = len;
+        return outcome(call, true);
     }
-    void Output(const QByteArray &bytes) override
+    bool Output(const QByteArray &bytes) override
     {
-        check(Write);
-        if (!m_open)
-            throw ombrix::CommError("no port open");
+        if (madeToFail(Write) || !m_open)
+            return outcome(QStringLiteral("write"), false);
         written << bytes;
+        return outcome(QStringLiteral("write"), true);
     }
     QByteArray Input() override
     {
@@ -98,14 +113,20 @@ public:
     bool isOpen() const { return m_open; }
 
 private:
-    void check(Op op) const
+    // Uses up one of the failures set for op on the current port.
+    bool madeToFail(Op op) const
     {
         auto it = m_failing.find({m_port, int(op)});
         if (it == m_failing.end() || it.value() == 0)
-            return;
+            return false;
         if (it.value() > 0)
             --it.value();
-        throw ombrix::CommError("made to fail");
+        return true;
+    }
+    bool outcome(const QString &call, bool worked) const
+    {
+        tried << (worked ? call : call + QStringLiteral(" failed"));
+        return worked;
     }
 
     mutable QHash<QPair<int, int>, int> m_failing;

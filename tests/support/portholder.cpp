@@ -119,10 +119,8 @@ int tryOpen(const QByteArray &device, bool raw)
     }
     const QString path = QFile::decodeName(device);
     ombrix::QtSerialControl control([path](int) { return path; });
-    try {
-        control.setPortOpen(true);
-    } catch (const ombrix::CommError &e) {
-        std::printf("refused: %s\n", e.what());
+    if (!control.setPortOpen(true)) {
+        std::printf("refused: %s\n", control.errorString().toUtf8().constData());
         return 0;
     }
     std::printf("opened\n");
