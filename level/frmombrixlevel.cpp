@@ -14,12 +14,12 @@ namespace ombrix {
 
 FrmOmbrixLevel::FrmOmbrixLevel(std::unique_ptr<SerialControl> serial, QWidget *parent)
     : SetterWindow(QString::fromLatin1(Title), levelDesign(), std::move(serial), parent)
-    , TextHi(control<QLineEdit>(QStringLiteral("TextHi")))
-    , TextStop(control<QLineEdit>(QStringLiteral("TextStop")))
-    , TextLo(control<QLineEdit>(QStringLiteral("TextLo")))
-    , VsHi(control<VScrollBar>(QStringLiteral("VsHi")))
-    , VsStop(control<VScrollBar>(QStringLiteral("VsStop")))
-    , VsLo(control<VScrollBar>(QStringLiteral("VsLo")))
+    , TextHi(built<QLineEdit>(QStringLiteral("TextHi")))
+    , TextStop(built<QLineEdit>(QStringLiteral("TextStop")))
+    , TextLo(built<QLineEdit>(QStringLiteral("TextLo")))
+    , VsHi(built<VScrollBar>(QStringLiteral("VsHi")))
+    , VsStop(built<VScrollBar>(QStringLiteral("VsStop")))
+    , VsLo(built<VScrollBar>(QStringLiteral("VsLo")))
 {
     setWindowTitle(QStringLiteral("時間參數設定"));
     setWindowIcon(QIcon(QStringLiteral(":/program.ico")));

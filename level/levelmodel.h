@@ -21,7 +21,6 @@ struct LevelRecord
 };
 
 constexpr LevelRecord LevelDefaults = {10, 2, 10};
-constexpr int LevelFrameLength = 7;
 constexpr int LevelReplyMinLength = 6;
 
 // 02 05 5A, high, stop, low, check byte.

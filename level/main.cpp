@@ -1,17 +1,12 @@
 #include "frmombrixlevel.h"
 #include "qtserialcontrol.h"
+#include "startup.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Ombrix3"));
-    // Ties the window to its desktop entry where the desktop asks by name.
-    QApplication::setDesktopFileName(QStringLiteral("ombrix3"));
-
-    ombrix::FrmOmbrixLevel window(std::make_unique<ombrix::QtSerialControl>());
-    window.Form_Load();
-    window.show();
+    const auto window = ombrix::startProgram<ombrix::FrmOmbrixLevel>(std::make_unique<ombrix::QtSerialControl>());
     return app.exec();
 }

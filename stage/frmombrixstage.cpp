@@ -20,6 +20,15 @@ FrmOmbrixStage::FrmOmbrixStage(std::unique_ptr<SerialControl> serial, QWidget *p
     // Open large enough for the whole layout; the controls never move.
     resize(toPixels(15135), toPixels(10695));
 
+    for (int k = 1; k <= StageCount; ++k) {
+        for (int index = 0; index < FunctionCount; ++index) {
+            m_textStep[k - 1][index] = built<QLineEdit>(QStringLiteral("TextStep%1(%2)").arg(k).arg(index));
+            m_vsStep[k - 1][index] = built<VScrollBar>(QStringLiteral("VsStep%1(%2)").arg(k).arg(index));
+        }
+        for (int item = 0; item < FunctionCount * SpeedOptionsPerStage; ++item)
+            m_optStep[k - 1][item] = built<QRadioButton>(QStringLiteral("OptStep%1(%2)").arg(k).arg(item));
+    }
+
     using Handler = void (FrmOmbrixStage::*)(int);
     const Handler textHandlers[StageCount] = {
         &FrmOmbrixStage::TextStep1_Change, &FrmOmbrixStage::TextStep2_Change, &FrmOmbrixStage::TextStep3_Change,
@@ -85,21 +94,6 @@ void FrmOmbrixStage::parameterReply(const QByteArray &block)
         for (int k = 1; k <= StageCount; ++k)
             if (const auto code = values->speed[f][k - 1])
                 OptStep(k, itemOfSpeedCode(*code, f))->setChecked(true);
-}
-
-QLineEdit *FrmOmbrixStage::TextStep(int stage, int index) const
-{
-    return control<QLineEdit>(QStringLiteral("TextStep%1(%2)").arg(stage).arg(index));
-}
-
-VScrollBar *FrmOmbrixStage::VsStep(int stage, int index) const
-{
-    return control<VScrollBar>(QStringLiteral("VsStep%1(%2)").arg(stage).arg(index));
-}
-
-QRadioButton *FrmOmbrixStage::OptStep(int stage, int item) const
-{
-    return control<QRadioButton>(QStringLiteral("OptStep%1(%2)").arg(stage).arg(item));
 }
 
 } // namespace ombrix

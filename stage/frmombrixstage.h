@@ -3,6 +3,8 @@
 #include "setterwindow.h"
 #include "stagemodel.h"
 
+#include <array>
+
 class QLineEdit;
 class QRadioButton;
 
@@ -41,9 +43,14 @@ protected:
     void parameterReply(const QByteArray &block) override;
 
 private:
-    QLineEdit *TextStep(int stage, int index) const;
-    VScrollBar *VsStep(int stage, int index) const;
-    QRadioButton *OptStep(int stage, int item) const;
+    // Stage 1..5; index is the function (0, 1), item the speed option (0..7).
+    QLineEdit *TextStep(int stage, int index) const { return m_textStep[stage - 1][index]; }
+    VScrollBar *VsStep(int stage, int index) const { return m_vsStep[stage - 1][index]; }
+    QRadioButton *OptStep(int stage, int item) const { return m_optStep[stage - 1][item]; }
+
+    std::array<std::array<QLineEdit *, FunctionCount>, StageCount> m_textStep{};
+    std::array<std::array<VScrollBar *, FunctionCount>, StageCount> m_vsStep{};
+    std::array<std::array<QRadioButton *, FunctionCount * SpeedOptionsPerStage>, StageCount> m_optStep{};
 };
 
 } // namespace ombrix

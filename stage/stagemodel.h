@@ -36,7 +36,6 @@ constexpr StageProgramme StageDefaults = {{
     {{{10, SpeedSlow}, {10, SpeedHigh}, {10, SpeedPause}, {10, SpeedLow}, {10, SpeedSlow}}},
 }};
 
-constexpr int WriteFrameLength = 24;
 // A parameter reply is read in the write frame's layout up to its last speed.
 constexpr int ParamReplyMinLength = 23;
 

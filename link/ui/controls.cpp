@@ -38,11 +38,12 @@ int VScrollBar::Value() const
     return fromPosition(m_bar->value());
 }
 
-void VScrollBar::setValue(int value)
+bool VScrollBar::setValue(int value)
 {
     if (value < qMin(m_min, m_max) || value > qMax(m_min, m_max))
-        throw ValueRefused("scroll bar value out of range");
+        return false;
     m_bar->setValue(toPosition(value));
+    return true;
 }
 
 int VScrollBar::toPosition(int value) const

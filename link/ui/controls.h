@@ -5,19 +5,10 @@
 #include <QRadioButton>
 #include <QWidget>
 
-#include <stdexcept>
-
 class QScrollBar;
 class QTimer;
 
 namespace ombrix {
-
-// A scroll bar refuses a value outside the range between its two ends.
-class ValueRefused : public std::out_of_range
-{
-public:
-    using std::out_of_range::out_of_range;
-};
 
 // A vertical scroll bar whose top end is Min and bottom end Max, whichever is
 // larger. QScrollBar always puts its minimum at the top and its up arrow
@@ -35,8 +26,9 @@ public:
     int Min() const { return m_min; }
     int Max() const { return m_max; }
     int Value() const;
-    // Throws ValueRefused for a value outside Min..Max; the bar keeps its value.
-    void setValue(int value);
+    // False for a value outside Min..Max: the bar keeps its value and raises
+    // no Change.
+    bool setValue(int value);
 
     QScrollBar *qtBar() const { return m_bar; }
 

@@ -176,14 +176,6 @@ ControlSpec line(const QString &name, int index, int x1, int y1, int x2, int y2)
     return c;
 }
 
-const ControlSpec *Design::find(const QString &key) const
-{
-    for (const ControlSpec &c : controls)
-        if (c.key() == key)
-            return &c;
-    return nullptr;
-}
-
 namespace {
 
 QStringList mingFamilies()

@@ -76,7 +76,6 @@ struct Design
     QStringList tabOrder;
 
     Design &operator<<(const ControlSpec &c) { controls.push_back(c); return *this; }
-    const ControlSpec *find(const QString &key) const;
 };
 
 // The faces every designed font is drawn in, best first: the design's Ming

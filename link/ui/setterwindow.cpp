@@ -23,20 +23,22 @@ SetterWindow::SetterWindow(const QString &programTitle, const Design &design,
     , TmrRx(new Timer(this))
     , TimerOut(new Timer(this))
     , m_programTitle(programTitle)
-    , m_tabOrder(design.tabOrder)
 {
     setFont(windowDefaultFont(font()));
 
-    m_controls = buildDesign(this, design);
-    LblVersion = control<QLabel>(QStringLiteral("LblVersion"));
-    CmdVersion = control<QToolButton>(QStringLiteral("CmdVersion"));
-    CmdTest = control<QToolButton>(QStringLiteral("CmdTest"));
-    CmdRd = control<QToolButton>(QStringLiteral("CmdRd"));
-    CmdWr = control<QToolButton>(QStringLiteral("CmdWr"));
-    CmdClear = control<QToolButton>(QStringLiteral("CmdClear"));
-    TextRec = control<QPlainTextEdit>(QStringLiteral("TextRec"));
-    FamCOM = control<QGroupBox>(QStringLiteral("FamCOM"));
-    Q_ASSERT(LblVersion && CmdVersion && CmdTest && CmdRd && CmdWr && CmdClear && TextRec && FamCOM);
+    m_built = buildDesign(this, design);
+    LblVersion = built<QLabel>(QStringLiteral("LblVersion"));
+    CmdVersion = built<QToolButton>(QStringLiteral("CmdVersion"));
+    CmdTest = built<QToolButton>(QStringLiteral("CmdTest"));
+    CmdRd = built<QToolButton>(QStringLiteral("CmdRd"));
+    CmdWr = built<QToolButton>(QStringLiteral("CmdWr"));
+    CmdClear = built<QToolButton>(QStringLiteral("CmdClear"));
+    TextRec = built<QPlainTextEdit>(QStringLiteral("TextRec"));
+    FamCOM = built<QGroupBox>(QStringLiteral("FamCOM"));
+    for (int n = FirstPort; n <= LastPort; ++n)
+        m_optCom[n - FirstPort] = built<QRadioButton>(QStringLiteral("OptCom%1").arg(n));
+    for (const QString &key : design.tabOrder)
+        m_tabOrder << built<QWidget>(key);
     TmrRx->setObjectName(QStringLiteral("TmrRx"));
     TimerOut->setObjectName(QStringLiteral("TimerOut"));
     MSC1->setObjectName(QStringLiteral("MSC1"));
@@ -55,10 +57,8 @@ SetterWindow::SetterWindow(const QString &programTitle, const Design &design,
     connect(TmrRx, &Timer::Tick, this, &SetterWindow::TmrRx_Timer);
     connect(this, &SetterWindow::MouseDown, this, &SetterWindow::Form_MouseDown);
 
-    for (int n = FirstPort; n <= LastPort; ++n) {
-        Q_ASSERT(OptCom(n));
+    for (int n = FirstPort; n <= LastPort; ++n)
         connect(OptCom(n), &QRadioButton::clicked, this, clicks[n - FirstPort]);
-    }
 }
 
 SetterWindow::~SetterWindow() = default;
@@ -192,8 +192,7 @@ void SetterWindow::showEvent(QShowEvent *event)
     m_shownBefore = true;
     // The window opens with the keyboard on the first control of the tab
     // order that can take it; the probe may have disabled the first ports.
-    for (const QString &key : std::as_const(m_tabOrder)) {
-        QWidget *w = control(key);
+    for (QWidget *w : std::as_const(m_tabOrder)) {
         if (w->isEnabled() && w->isVisibleTo(this) && (w->focusPolicy() & Qt::TabFocus)) {
             w->setFocus(Qt::TabFocusReason);
             break;
@@ -204,11 +203,6 @@ void SetterWindow::showEvent(QShowEvent *event)
 void SetterWindow::MsgBox(const QString &text)
 {
     ombrix::MsgBox(this, m_programTitle, text);
-}
-
-QRadioButton *SetterWindow::OptCom(int n) const
-{
-    return control<QRadioButton>(QStringLiteral("OptCom%1").arg(n));
 }
 
 } // namespace ombrix

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "design.h"
+#include "portprobe.h"
 
+#include <QHash>
 #include <QWidget>
 
+#include <array>
 #include <memory>
 
 class QGroupBox;
@@ -35,13 +38,6 @@ public:
     void Form_Load();
 
     SerialControl &serial() const { return *MSC1; }
-    QString programTitle() const { return m_programTitle; }
-    // The control made from the design under this key, e.g. "VsStep1(0)".
-    QWidget *control(const QString &key) const { return m_controls.value(key); }
-    template <typename T> T *control(const QString &key) const
-    {
-        return qobject_cast<T *>(control(key));
-    }
 
     // Shift alone held, and the press within 200 twips of the left edge.
     static constexpr bool RevealGesture(int shift, float x) { return shift == 1 && x < 200.0f; }
@@ -81,7 +77,16 @@ protected:
     // A reply that starts with OpRead, in the window's own layout.
     virtual void parameterReply(const QByteArray &block) = 0;
 
-    QRadioButton *OptCom(int n) const;
+    QRadioButton *OptCom(int n) const { return m_optCom[n - FirstPort]; }
+
+    // A control the design built, for a window to keep a typed pointer to it;
+    // only while the window is being made.
+    template <typename T> T *built(const QString &key) const
+    {
+        T *w = qobject_cast<T *>(m_built.value(key));
+        Q_ASSERT_X(w, "SetterWindow::built", qPrintable(key));
+        return w;
+    }
 
     std::unique_ptr<SerialControl> MSC1;
     Timer *TmrRx;
@@ -99,10 +104,11 @@ private:
     void switchPort(int n);
 
     QString m_programTitle;
-    QStringList m_tabOrder;
+    QHash<QString, QWidget *> m_built;
+    std::array<QRadioButton *, LastPort - FirstPort + 1> m_optCom{};
+    QList<QWidget *> m_tabOrder;
     bool m_shownBefore = false;
     bool m_overflowShown = false;
-    QHash<QString, QWidget *> m_controls;
 };
 
 } // namespace ombrix

@@ -10,12 +10,8 @@ namespace ombrix {
 void textToBar(const QLineEdit &box, VScrollBar &bar)
 {
     const Int16Result number = textToInt16(box.text());
-    if (!number.ok())
-        return;
-    try {
-        bar.setValue(number.value);
-    } catch (const ValueRefused &) {
-    }
+    if (number.ok())
+        bar.setValue(number.value); // a refused value leaves the bar as it was
 }
 
 void barToText(const VScrollBar &bar, QLineEdit &box)

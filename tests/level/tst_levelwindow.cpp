@@ -62,10 +62,7 @@ private:
 
     template <typename T = QWidget> T *c(const QString &key) const
     {
-        T *w = window->control<T>(key);
-        if (!w)
-            qFatal("no control %s", qPrintable(key));
-        return w;
+        return probe::control<T>(window, key);
     }
     void enter(const QString &key, const QString &text, bool paste) { probe::enterText(c<QLineEdit>(key), text, paste); }
     QList<int> values() const
@@ -103,26 +100,28 @@ void TestLevelWindow::designMatches()
         int left, top, width, height;
         double points;
         bool bold;
+        const char *place = ""; // where a label's or a text box's text sits in its box
+        bool boxed = false; // a label inside a one-line border
     };
     const Row rows[] = {
-        {"Label1(0)", "", "高速秒數", 240, 360, 1695, 615, 18, false},
-        {"TextHi", "", "10", 1920, 360, 615, 555, 18, true},
-        {"Label1(2)", "", "S", 2520, 360, 375, 615, 18, false},
+        {"Label1(0)", "", "高速秒數", 240, 360, 1695, 615, 18, false, "centre top"},
+        {"TextHi", "", "10", 1920, 360, 615, 555, 18, true, "right middle"},
+        {"Label1(2)", "", "S", 2520, 360, 375, 615, 18, false, "centre top"},
         {"VsHi", "", "", 2880, 360, 495, 615, 0, false},
-        {"Label1(13)", "", "停止秒數", 240, 1320, 1695, 615, 18, false},
-        {"TextStop", "", "2", 1920, 1320, 615, 585, 18, true},
-        {"Label1(1)", "", "S", 2520, 1320, 375, 615, 18, false},
+        {"Label1(13)", "", "停止秒數", 240, 1320, 1695, 615, 18, false, "centre top"},
+        {"TextStop", "", "2", 1920, 1320, 615, 585, 18, true, "right middle"},
+        {"Label1(1)", "", "S", 2520, 1320, 375, 615, 18, false, "centre top"},
         {"VsStop", "", "", 2880, 1320, 495, 615, 0, false},
-        {"Label1(4)", "", "低速秒數", 240, 2280, 1695, 615, 18, false},
-        {"TextLo", "", "10", 1920, 2280, 615, 585, 18, true},
-        {"Label1(5)", "", "S", 2520, 2280, 375, 615, 18, false},
+        {"Label1(4)", "", "低速秒數", 240, 2280, 1695, 615, 18, false, "centre top"},
+        {"TextLo", "", "10", 1920, 2280, 615, 585, 18, true, "right middle"},
+        {"Label1(5)", "", "S", 2520, 2280, 375, 615, 18, false, "centre top"},
         {"VsLo", "", "", 2880, 2280, 495, 615, 0, false},
         {"CmdWr", "", "寫入", 3720, 240, 975, 735, 0, false},
         {"CmdRd", "", "讀取", 3720, 1200, 975, 735, 0, false},
         {"CmdTest", "", "IR 測試", 3720, 2160, 975, 735, 0, false},
         {"CmdVersion", "", "讀取版本", 4080, 3240, 975, 735, 0, false},
-        {"Label2", "", "Version", 240, 3360, 1215, 495, 18, false},
-        {"LblVersion", "", "", 1440, 3360, 2655, 495, 15.75, false},
+        {"Label2", "", "Version", 240, 3360, 1215, 495, 18, false, "left top"},
+        {"LblVersion", "", "", 1440, 3360, 2655, 495, 15.75, false, "centre top", true},
         {"FamCOM", "", "Com Port", 120, 4080, 5055, 1695, 0, false},
         {"OptCom1", "FamCOM", "COM1", 120, 360, 975, 375, 0, false},
         {"OptCom2", "FamCOM", "COM2", 1200, 360, 975, 375, 0, false},
@@ -145,15 +144,15 @@ void TestLevelWindow::designMatches()
             QCOMPARE(w->font().pointSizeF(), r.points);
             QCOMPARE(w->font().bold(), r.bold);
         }
+        QCOMPARE(probe::textPlace(w), QString(r.place));
+        QCOMPARE(probe::boxed(w), r.boxed);
     }
     for (const char *name : {"Label1(0)", "Label1(13)", "Label1(4)", "OptCom3"})
         QCOMPARE(c(name)->palette().color(c(name)->backgroundRole()), QColor(192, 192, 192));
     for (const char *name : {"Label1(2)", "Label1(1)", "Label1(5)"})
         QCOMPARE(c(name)->palette().color(c(name)->backgroundRole()), QColor(255, 255, 255));
-    for (const char *name : {"TextHi", "TextStop", "TextLo"}) {
+    for (const char *name : {"TextHi", "TextStop", "TextLo"})
         QCOMPARE(c<QLineEdit>(name)->maxLength(), 3);
-        QVERIFY(c<QLineEdit>(name)->alignment() & Qt::AlignRight);
-    }
     for (const char *name : {"CmdWr", "CmdRd", "CmdTest", "CmdVersion", "CmdClear"})
         QVERIFY(!c<QToolButton>(name)->icon().isNull());
 
@@ -175,6 +174,14 @@ void TestLevelWindow::windowFrame()
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
     QCOMPARE(flags & Qt::WindowType_Mask, Qt::Tool);
     QVERIFY(!window->windowIcon().isNull());
+
+    // It opens in the middle of the screen, frame and all.
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTRY_VERIFY2(probe::centredOnScreen(window),
+                 qPrintable(QStringLiteral("frame at %1,%2 %3x%4")
+                                .arg(window->frameGeometry().x()).arg(window->frameGeometry().y())
+                                .arg(window->frameGeometry().width()).arg(window->frameGeometry().height())));
 }
 
 void TestLevelWindow::startState()

@@ -64,9 +64,9 @@ private:
     FakeSerial *serial = nullptr;
     FrmOmbrixStage *window = nullptr;
 
-    QLineEdit *box(int k, int f) const { return window->control<QLineEdit>(QString("TextStep%1(%2)").arg(k).arg(f)); }
-    VScrollBar *bar(int k, int f) const { return window->control<VScrollBar>(QString("VsStep%1(%2)").arg(k).arg(f)); }
-    QRadioButton *opt(int k, int item) const { return window->control<QRadioButton>(QString("OptStep%1(%2)").arg(k).arg(item)); }
+    QLineEdit *box(int k, int f) const { return window->findChild<QLineEdit *>(QString("TextStep%1(%2)").arg(k).arg(f)); }
+    VScrollBar *bar(int k, int f) const { return window->findChild<VScrollBar *>(QString("VsStep%1(%2)").arg(k).arg(f)); }
+    QRadioButton *opt(int k, int item) const { return window->findChild<QRadioButton *>(QString("OptStep%1(%2)").arg(k).arg(item)); }
 
     void type(QLineEdit *b, const Entry &e) { probe::enterText(b, e.typed, e.paste); }
     QList<int> times() const
@@ -243,8 +243,8 @@ void TestStagePairs::writeSendsTheBars()
         type(box(3, 0), {"x"});
     }
     serial->written.clear();
-    QTest::mouseClick(window->control("CmdWr"), Qt::LeftButton);
-    QTest::mouseClick(window->control("CmdWr"), Qt::LeftButton);
+    QTest::mouseClick(window->findChild<QWidget *>("CmdWr"), Qt::LeftButton);
+    QTest::mouseClick(window->findChild<QWidget *>("CmdWr"), Qt::LeftButton);
     QCOMPARE(serial->written.size(), 2);
     QCOMPARE(serial->written.at(0).toHex(' '), frame.toHex(' '));
     QCOMPARE(serial->written.at(1), frame);
@@ -261,7 +261,7 @@ void TestStagePairs::writeWithNoPortTellsOperator()
         }
     });
     type(box(1, 0), {"77"});
-    QTest::mouseClick(window->control("CmdWr"), Qt::LeftButton);
+    QTest::mouseClick(window->findChild<QWidget *>("CmdWr"), Qt::LeftButton);
     QVERIFY(!message.isEmpty());
     QCOMPARE(box(1, 0)->text(), QString("77"));
     QCOMPARE(bar(1, 0)->Value(), 77);
@@ -332,7 +332,7 @@ void TestStagePairs::roundTripThroughSetter()
     window->Form_Load();
     window->show();
     QVERIFY(QTest::qWaitForWindowActive(window));
-    QTest::mouseClick(window->control("OptCom1"), Qt::LeftButton);
+    QTest::mouseClick(window->findChild<QWidget *>("OptCom1"), Qt::LeftButton);
     QVERIFY(window->serial().PortOpen());
 
     // Edit, write: the setter stores what it gets.
@@ -342,7 +342,7 @@ void TestStagePairs::roundTripThroughSetter()
     QTest::mouseClick(opt(4, 4), Qt::LeftButton);
     const QList<int> writtenTimes = times();
     const QList<bool> writtenSpeeds = speeds();
-    QTest::mouseClick(window->control("CmdWr"), Qt::LeftButton);
+    QTest::mouseClick(window->findChild<QWidget *>("CmdWr"), Qt::LeftButton);
     QByteArray stored = setter.readMaster(24);
     QCOMPARE(stored.size(), 24);
     QCOMPARE(stored.left(3), hex("02 16 5A"));
@@ -351,7 +351,7 @@ void TestStagePairs::roundTripThroughSetter()
     type(box(1, 0), {"9"});
     type(box(3, 1), {"0"});
     QTest::mouseClick(opt(2, 3), Qt::LeftButton);
-    QTest::mouseClick(window->control("CmdRd"), Qt::LeftButton);
+    QTest::mouseClick(window->findChild<QWidget *>("CmdRd"), Qt::LeftButton);
     QCOMPARE(setter.readMaster(5), hex("03 03 5A 00 00"));
     stored[0] = 3;
     QVERIFY(setter.write(stored.left(10)));

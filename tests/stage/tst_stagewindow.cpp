@@ -29,6 +29,8 @@ struct Row
     int left, top, width, height;
     double points = 0;
     bool bold = false;
+    QString place = {}; // where a label's or a text box's text sits in its box
+    bool boxed = false; // a label inside a one-line border
 };
 
 QRect px(int l, int t, int w, int h)
@@ -40,24 +42,24 @@ QRect px(int l, int t, int w, int h)
 QList<Row> expectedDesign()
 {
     QList<Row> rows = {
-        {"Label8", "label", "", "功能1", 4800, 0, 1095, 375, 15.75, true},
-        {"Label7", "label", "", "功能2", 4800, 4560, 1095, 375, 15.75, true},
+        {"Label8", "label", "", "功能1", 4800, 0, 1095, 375, 15.75, true, "centre top", true},
+        {"Label7", "label", "", "功能2", 4800, 4560, 1095, 375, 15.75, true, "centre top", true},
         {"Frame11", "frame", "", "設定操作步驟", 10680, 240, 4455, 3975, 12, false},
-        {"Label3(0)", "label", "Frame11", "1.插入USB至設定器,同時連線指示燈亮.", 120, 480, 4095, 375, 12, false},
-        {"Label4", "label", "Frame11", "2.執行設定軟體.", 120, 840, 2295, 375, 12, false},
-        {"Label3(5)", "label", "Frame11", "3.選擇com port", 120, 1200, 1695, 375, 12, false},
-        {"Label5", "label", "Frame11", "4.按住設定器中間 按鍵不放.", 120, 1560, 4095, 375, 12, false},
-        {"Label3(1)", "label", "Frame11", "5.按讀取版本,確定連線OK.", 120, 1920, 4095, 375, 12, false},
-        {"Label3(2)", "label", "Frame11", "6.調整所須設定時間及選擇速度.", 120, 2280, 4095, 375, 12, false},
-        {"Label3(3)", "label", "Frame11", "7.按寫入,同時設定器紅外線會亮.", 120, 2640, 4095, 375, 12, false},
-        {"Label3(4)", "label", "Frame11", "註.如須讀取設定器參數,按讀取.", 120, 3360, 4095, 375, 12, false},
+        {"Label3(0)", "label", "Frame11", "1.插入USB至設定器,同時連線指示燈亮.", 120, 480, 4095, 375, 12, false, "left top"},
+        {"Label4", "label", "Frame11", "2.執行設定軟體.", 120, 840, 2295, 375, 12, false, "left top"},
+        {"Label3(5)", "label", "Frame11", "3.選擇com port", 120, 1200, 1695, 375, 12, false, "left top"},
+        {"Label5", "label", "Frame11", "4.按住設定器中間 按鍵不放.", 120, 1560, 4095, 375, 12, false, "left top"},
+        {"Label3(1)", "label", "Frame11", "5.按讀取版本,確定連線OK.", 120, 1920, 4095, 375, 12, false, "left top"},
+        {"Label3(2)", "label", "Frame11", "6.調整所須設定時間及選擇速度.", 120, 2280, 4095, 375, 12, false, "left top"},
+        {"Label3(3)", "label", "Frame11", "7.按寫入,同時設定器紅外線會亮.", 120, 2640, 4095, 375, 12, false, "left top"},
+        {"Label3(4)", "label", "Frame11", "註.如須讀取設定器參數,按讀取.", 120, 3360, 4095, 375, 12, false, "left top"},
         {"CmdVersion", "button", "", "讀取版本(5)", 10680, 4680, 1095, 1095},
         {"CmdWr", "button", "", "寫入(7)", 10680, 6000, 1095, 975},
         {"CmdRd", "button", "", "讀取(註)", 10680, 7200, 1095, 975},
         {"CmdTest", "button", "", "紅外線測試", 10680, 8400, 1095, 975},
         {"CmdClear", "button", "", "Clear", 9240, 9120, 1095, 855},
-        {"Label2", "label", "", "韌體版本", 12120, 4440, 2775, 495, 18, false},
-        {"LblVersion", "label", "", "", 11880, 4920, 3255, 495, 15.75, false},
+        {"Label2", "label", "", "韌體版本", 12120, 4440, 2775, 495, 18, false, "centre top"},
+        {"LblVersion", "label", "", "", 11880, 4920, 3255, 495, 15.75, false, "centre top", true},
         {"FamCOM", "frame", "", "Com Port", 120, 9000, 9015, 975},
         {"TextRec", "multi", "", "", 120, 10080, 9015, 615, 12, false},
     };
@@ -74,8 +76,8 @@ QList<Row> expectedDesign()
             rows.append({f, "frame", "", stages[k - 1], 360 + 2040 * (k - 1), r ? 5040 : 480, 1815, 3735, 14.25, true});
             for (int j = 0; j < 4; ++j)
                 rows.append({QString("OptStep%1(%2)").arg(k).arg(4 * r + j), "option", f, speeds[j], 120, 360 + 600 * j, 1455, 495, 14.25, true});
-            rows.append({QString("TextStep%1(%2)").arg(k).arg(r), "text", f, QString::number(defaults[r][k - 1]), 120, 2880, 615, k <= 2 ? 555 : 585, 18, true});
-            rows.append({QString("Label1(%1)").arg(unitItems[k - 1 + 5 * r]), "label", f, "S", 720, 2880, 375, 615, 18, false});
+            rows.append({QString("TextStep%1(%2)").arg(k).arg(r), "text", f, QString::number(defaults[r][k - 1]), 120, 2880, 615, k <= 2 ? 555 : 585, 18, true, "right middle"});
+            rows.append({QString("Label1(%1)").arg(unitItems[k - 1 + 5 * r]), "label", f, "S", 720, 2880, 375, 615, 18, false, "centre top"});
             rows.append({QString("VsStep%1(%2)").arg(k).arg(r), "vscroll", f, "", 1080, 2880, 495, 615});
         }
     }
@@ -146,10 +148,7 @@ private:
     }
     template <typename T = QWidget> T *c(const QString &key) const
     {
-        T *w = window->control<T>(key);
-        if (!w)
-            qFatal("no control %s", qPrintable(key));
-        return w;
+        return probe::control<T>(window, key);
     }
 };
 
@@ -168,9 +167,7 @@ void TestStageWindow::designMatches()
 {
     const QList<Row> rows = expectedDesign();
     for (const Row &row : rows) {
-        QWidget *w = window->control(row.key);
-        QVERIFY2(w, qPrintable(row.key));
-        QCOMPARE(w->objectName(), row.key);
+        QWidget *w = c(row.key);
         QCOMPARE(kindOf(w), row.kind);
         const QString parentKey = w->parentWidget() == window ? QString() : w->parentWidget()->objectName();
         QCOMPARE(parentKey, row.parent);
@@ -186,6 +183,8 @@ void TestStageWindow::designMatches()
             QCOMPARE(w->font().bold(), row.bold);
             QCOMPARE(w->font().families(), designFontFamilies());
         }
+        QCOMPARE(probe::textPlace(w), row.place);
+        QCOMPARE(probe::boxed(w), row.boxed);
     }
     QCOMPARE(window->windowTitle(), QString("奶泡機時間參數設定 V1.3"));
 }
@@ -200,9 +199,7 @@ void TestStageWindow::startState()
             QCOMPARE(vs->Min(), 255);
             QCOMPARE(vs->Max(), 0);
             QCOMPARE(vs->Value(), defaults[r][k - 1]);
-            auto *box = c<QLineEdit>(QString("TextStep%1(%2)").arg(k).arg(r));
-            QCOMPARE(box->maxLength(), 3);
-            QVERIFY(box->alignment() & Qt::AlignRight);
+            QCOMPARE(c<QLineEdit>(QString("TextStep%1(%2)").arg(k).arg(r))->maxLength(), 3);
             for (int j = 0; j < 4; ++j)
                 QCOMPARE(c<QRadioButton>(QString("OptStep%1(%2)").arg(k).arg(4 * r + j))->isChecked(), j == speedItem[k - 1]);
         }
@@ -213,7 +210,6 @@ void TestStageWindow::startState()
     QVERIFY(c("TextRec")->isHidden());
     QVERIFY(c("CmdClear")->isHidden());
     QVERIFY(c<QLabel>("LblVersion")->text().isEmpty());
-    QVERIFY(c<QLabel>("LblVersion")->frameShape() == QFrame::Box);
     QVERIFY(!window->serial().PortOpen());
     for (const char *b : {"CmdVersion", "CmdWr", "CmdRd", "CmdTest", "CmdClear"})
         QVERIFY2(!c<QToolButton>(b)->icon().isNull(), b);
@@ -289,8 +285,9 @@ void TestStageWindow::tabOrder()
 
 void TestStageWindow::windowHoldsWholeLayout()
 {
-    QVERIFY(window->width() >= 1009);
-    QVERIFY(window->height() >= 713);
+    // Hidden ones too: the receive log and Clear reach the bottom edge.
+    for (const QWidget *w : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(window->rect().contains(w->geometry()), qPrintable(w->objectName()));
     QVERIFY(!window->windowIcon().isNull());
 }
 

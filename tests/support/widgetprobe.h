@@ -1,7 +1,8 @@
 #pragma once
 
-// Small helpers the window tests share: find a scroll bar's parts, read a
-// control's caption, walk the tab chain, type into a box as the operator does.
+// Small helpers the window tests share: find a control, find a scroll bar's
+// parts, read a control's caption and how it sits, walk the tab chain, type
+// into a box as the operator does.
 
 #include <QApplication>
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -18,6 +20,59 @@
 #include <QToolButton>
 
 namespace probe {
+
+// A window's control by its design key, which is its object name. A test
+// cannot go on without it.
+template <typename T = QWidget>
+T *control(const QWidget *window, const QString &key)
+{
+    T *w = window->findChild<T *>(key);
+    if (!w)
+        qFatal("no control %s of the kind asked for", qPrintable(key));
+    return w;
+}
+
+// Where a label's or a text box's text sits in its box: "left top",
+// "centre top", "right middle" and so on; empty for any other control.
+inline QString textPlace(QWidget *w)
+{
+    Qt::Alignment a;
+    if (auto *l = qobject_cast<QLabel *>(w))
+        a = l->alignment();
+    else if (auto *t = qobject_cast<QLineEdit *>(w))
+        a = t->alignment();
+    else
+        return {};
+    const char *across = a.testFlag(Qt::AlignLeft) ? "left"
+        : a.testFlag(Qt::AlignHCenter)             ? "centre"
+        : a.testFlag(Qt::AlignRight)               ? "right"
+                                                   : "?";
+    const char *down = a.testFlag(Qt::AlignTop) ? "top"
+        : a.testFlag(Qt::AlignVCenter)          ? "middle"
+        : a.testFlag(Qt::AlignBottom)           ? "bottom"
+                                                : "?";
+    return QStringLiteral("%1 %2").arg(QString::fromLatin1(across), QString::fromLatin1(down));
+}
+
+// Whether a label is drawn inside a border of one plain line all round.
+inline bool boxed(QWidget *w)
+{
+    auto *l = qobject_cast<QLabel *>(w);
+    return l && l->frameShape() == QFrame::Box && l->frameShadow() == QFrame::Plain && l->frameWidth() == 1;
+}
+
+// Whether the whole window, its frame included, stands in the middle of the
+// room its screen leaves free, to the pixel either way.
+inline bool centredOnScreen(QWidget *window)
+{
+    if (!window->screen())
+        return false;
+    const QRect whole = window->frameGeometry();
+    const QRect room = window->screen()->availableGeometry();
+    const QPoint twiceOff = 2 * (whole.topLeft() - room.topLeft())
+        + QPoint(whole.width() - room.width(), whole.height() - room.height());
+    return qAbs(twiceOff.x()) <= 2 && qAbs(twiceOff.y()) <= 2;
+}
 
 // Centre of one part of a scroll bar (an arrow, the track, the thumb).
 inline QPoint partCentre(QScrollBar *bar, QStyle::SubControl part)

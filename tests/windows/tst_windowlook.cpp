@@ -2,6 +2,7 @@
 // wide as its box, options that take a press anywhere, frames drawn the
 // classic way, solid small captions and the keyboard where it belongs.
 
+#include "designlookup.h"
 #include "fakeserial.h"
 #include "frmombrixlevel.h"
 #include "frmombrixstage.h"
@@ -9,6 +10,7 @@
 #include "lookprobe.h"
 #include "stagedesign.h"
 #include "twips.h"
+#include "widgetprobe.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -81,13 +83,7 @@ private slots:
 
 private:
     template <typename T> void expectRight(QString (*check)(T *));
-    QWidget *control(int program, const QString &key) const
-    {
-        QWidget *w = windows[program]->control(key);
-        if (!w)
-            qFatal("no control %s", qPrintable(key));
-        return w;
-    }
+    QWidget *control(int program, const QString &key) const { return probe::control(windows[program].get(), key); }
 
     std::unique_ptr<SetterWindow> windows[2];
 };
@@ -125,7 +121,7 @@ void TestWindowLook::captionsFit()
 
     // A label that runs on past its design width does so over free space
     // inside its frame only.
-    const ControlSpec *designed = programs[program].design.find(key);
+    const ControlSpec *designed = probe::designed(programs[program].design, key);
     QVERIFY(designed);
     const int designWidth = toPixels(designed->width);
     if (w->width() == designWidth)

@@ -9,6 +9,7 @@
 // OMBRIX_SMOKE_SHOTS names a folder for whole-window screenshots.
 
 #include "design.h"
+#include "designlookup.h"
 #include "leveldesign.h"
 #include "pty.h"
 #include "stagedesign.h"
@@ -63,11 +64,12 @@ QString run(const QString &program, const QStringList &args)
 // Where a control of a design stands in the window's client area, in pixels.
 QRect placeOf(const Design &design, const QString &key)
 {
-    const ControlSpec *c = design.find(key);
+    const ControlSpec *c = probe::designed(design, key);
     if (!c)
         qFatal("no control %s", qPrintable(key));
     QRect r(toPixels(c->left), toPixels(c->top), toPixels(c->width), toPixels(c->height));
-    for (const ControlSpec *frame = design.find(c->parent); frame; frame = design.find(frame->parent))
+    for (const ControlSpec *frame = probe::designed(design, c->parent); frame;
+         frame = probe::designed(design, frame->parent))
         r.translate(toPixels(frame->left), toPixels(frame->top));
     return r;
 }

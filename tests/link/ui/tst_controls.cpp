@@ -140,10 +140,7 @@ void TestControls::scrollBarAssignment()
 
     VScrollBar vs(255, 0, 7);
     QSignalSpy change(&vs, &VScrollBar::Change);
-    if (refused)
-        QVERIFY_THROWS_EXCEPTION(ValueRefused, vs.setValue(assigned));
-    else
-        vs.setValue(assigned);
+    QCOMPARE(vs.setValue(assigned), !refused);
     QCOMPARE(vs.Value(), refused ? 7 : assigned);
     QCOMPARE(change.count(), changes);
 }

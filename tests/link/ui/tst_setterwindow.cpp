@@ -243,7 +243,7 @@ private:
 #endif
     template <typename T = QWidget> T *c(const QString &key) const
     {
-        T *w = window->control<T>(key);
+        T *w = window->findChild<T *>(key);
         if (!w)
             qFatal("no control %s", qPrintable(key));
         return w;
