@@ -1,6 +1,9 @@
+#include "boxwatcher.h"
+#include "bytes.h"
 #include "controls.h"
 #include "fakeserial.h"
 #include "frmombrixstage.h"
+#include "patience.h"
 #ifdef OMBRIX_HAVE_PTY
 #include "pty.h"
 #include "qtserialcontrol.h"
@@ -10,24 +13,19 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 using namespace ombrix;
+using probe::hex;
+using probe::Patience;
 
 namespace {
-
-QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(QByteArray(h).replace(' ', ""));
-}
 
 // What the operator does to a time box: empty it, then type or paste.
 struct Entry
@@ -96,7 +94,7 @@ private:
     void tickWith(const QByteArray &block)
     {
         serial->receive(block);
-        QTRY_VERIFY_WITH_TIMEOUT(serial->buffer.isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(serial->buffer.isEmpty(), Patience);
     }
 };
 
@@ -253,16 +251,11 @@ void TestStagePairs::writeSendsTheBars()
 void TestStagePairs::writeWithNoPortTellsOperator()
 {
     serial->setPortOpen(false); // the adapter went away
-    QString message;
-    QTimer::singleShot(0, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            message = box->text();
-            box->accept();
-        }
-    });
+    probe::BoxWatcher boxes;
     type(box(1, 0), {"77"});
     QTest::mouseClick(window->control("CmdWr"), Qt::LeftButton);
-    QVERIFY(!message.isEmpty());
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts.first().contains("未開啟"), qPrintable(boxes.texts.first()));
     QCOMPARE(box(1, 0)->text(), QString("77"));
     QCOMPARE(bar(1, 0)->Value(), 77);
 }
@@ -358,7 +351,7 @@ void TestStagePairs::roundTripThroughSetter()
     QTest::qWait(20);
     QVERIFY(setter.write(stored.mid(10)));
 
-    QTRY_COMPARE_WITH_TIMEOUT(times(), writtenTimes, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(times(), writtenTimes, Patience);
     QCOMPARE(speeds(), writtenSpeeds);
     QCOMPARE(box(1, 0)->text(), QString("42"));
     QCOMPARE(box(5, 1)->text(), QString("250"));

@@ -4,14 +4,11 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include "bytes.h"
 #include "widgetprobe.h"
 
 using namespace ombrix;
-
-static QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(h);
-}
+using probe::hex;
 
 class TestFrame : public QObject
 {
