@@ -2,10 +2,13 @@
 // full windows: the adapter pulled out, a flood, garbled replies, a port held
 // by someone else.
 
+#include "boxwatcher.h"
+#include "bytes.h"
 #include "controls.h"
 #include "frmombrixlevel.h"
 #include "frmombrixstage.h"
 #include "loop.h"
+#include "patience.h"
 #include "portholder.h"
 #include "pty.h"
 #include "qtserialcontrol.h"
@@ -13,11 +16,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QHash>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
@@ -28,7 +29,6 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <ctime>
 #include <functional>
 #include <memory>
 
@@ -36,12 +36,13 @@ using namespace ombrix;
 
 namespace {
 
-constexpr int Patience = 10000; // ms; generous so a loaded machine never fails a test
-
 const QByteArray ReadCommand = QByteArray::fromHex("03035a0000");
 const QString OverflowText = QStringLiteral("資料接收區超過");
 const QString NoPortText = QStringLiteral("未開啟");
 
+using probe::BoxWatcher;
+using probe::hexText;
+using probe::Patience;
 using probe::processCpuSeconds;
 using probe::runEventLoop;
 
@@ -51,54 +52,6 @@ quint32 randomSeed()
     const quint32 fromEnv = qEnvironmentVariable("OMBRIX_FAULT_SEED").toUInt(&ok, 0);
     return ok ? fromEnv : 0x0B1A5EEDu;
 }
-
-// Notes every message box, how many stand open at once, and answers each
-// with OK once it is the active modal widget and holdWhile (if set) is false.
-class BoxWatcher : public QObject
-{
-public:
-    BoxWatcher() { qApp->installEventFilter(this); }
-    ~BoxWatcher() override { qApp->removeEventFilter(this); }
-
-    QStringList texts;
-    QStringList titles;
-    int open = 0;
-    int maxOpen = 0;
-    std::function<bool()> holdWhile;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Show) {
-            if (auto *box = qobject_cast<QMessageBox *>(watched)) {
-                texts << box->text();
-                titles << box->windowTitle();
-                maxOpen = qMax(maxOpen, ++open);
-                answerLater(box);
-            }
-        } else if (event->type() == QEvent::Hide && qobject_cast<QMessageBox *>(watched)) {
-            --open;
-        }
-        return false;
-    }
-
-private:
-    void answerLater(QMessageBox *box)
-    {
-        // Polled rather than re-posted at once while held, so a held box
-        // costs no CPU of its own.
-        QTimer::singleShot(holdWhile ? 5 : 0, box, [this, box] {
-            if (QApplication::activeModalWidget() != box || (holdWhile && holdWhile())) {
-                answerLater(box);
-                return;
-            }
-            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-                ok->click();
-            else
-                box->reject();
-        });
-    }
-};
 
 // Everything a reply can change, as the window shows it.
 struct Shown
@@ -197,8 +150,7 @@ QString diff(const Shown &actual, const Shown &expected)
         out += QStringLiteral("\n  speeds %1\n  wanted %2").arg(bools(actual.speeds), bools(expected.speeds));
     if (actual.version != expected.version)
         out += QStringLiteral("\n  version %1\n  wanted  %2")
-                   .arg(QString::fromLatin1(actual.version.toLatin1().toHex(' ')),
-                        QString::fromLatin1(expected.version.toLatin1().toHex(' ')));
+                   .arg(hexText(actual.version.toLatin1()), hexText(expected.version.toLatin1()));
     return out;
 }
 
@@ -244,11 +196,6 @@ QByteArray garbage(QRandomGenerator &rng)
     return g;
 }
 
-QString hex(const QByteArray &b)
-{
-    return QString::fromLatin1(b.toHex(' '));
-}
-
 } // namespace
 
 class TestFaults : public QObject
@@ -291,13 +238,24 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(window));
         ticks = std::make_unique<QSignalSpy>(rx(), &Timer::Tick);
     }
-    template <typename T = QWidget> T *c(const QString &key) const
+    // Opens the window with the setter as its COM2 and chooses that port.
+    // Empty on success, else what went wrong.
+    QString openOnSetter(const PseudoTerminal &setter, bool stage)
     {
-        T *w = window->findChild<T *>(key);
-        if (!w)
-            qFatal("no control %s", qPrintable(key));
-        return w;
+        if (!setter.isValid())
+            return setter.errorString();
+        devices[2] = setter.slavePath();
+        open(stage);
+        if (QTest::currentTestFailed())
+            return QStringLiteral("the window never showed");
+        if (!option(2)->isEnabled())
+            return QStringLiteral("COM2 refused");
+        QTest::mouseClick(option(2), Qt::LeftButton);
+        if (!port()->PortOpen())
+            return QStringLiteral("COM2 did not open");
+        return {};
     }
+    template <typename T = QWidget> T *c(const QString &key) const { return probe::control<T>(window, key); }
     QtSerialControl *port() const { return qobject_cast<QtSerialControl *>(&window->serial()); }
     Timer *rx() const { return window->findChild<Timer *>(QStringLiteral("TmrRx")); }
     QRadioButton *option(int n) const { return c<QRadioButton>(QStringLiteral("OptCom%1").arg(n)); }
@@ -382,12 +340,7 @@ void TestFaults::farEndVanishes()
 {
     QFETCH(bool, stage);
     auto setter = std::make_unique<PseudoTerminal>();
-    QVERIFY2(setter->isValid(), qPrintable(setter->errorString()));
-    devices[2] = setter->slavePath();
-    open(stage);
-    QVERIFY(option(2)->isEnabled());
-    QTest::mouseClick(option(2), Qt::LeftButton);
-    QVERIFY(port()->PortOpen());
+    QCOMPARE(openOnSetter(*setter, stage), QString());
 
     QCOMPARE(sendBlock(*setter, {QByteArray("\x00V1.3", 5)}, {}), QString());
     QCOMPARE(c<QLabel>("LblVersion")->text(), QString("V1.3"));
@@ -465,11 +418,7 @@ void TestFaults::farEndVanishes()
 void TestFaults::flood()
 {
     PseudoTerminal setter;
-    QVERIFY2(setter.isValid(), qPrintable(setter.errorString()));
-    devices[2] = setter.slavePath();
-    open(true);
-    QTest::mouseClick(option(2), Qt::LeftButton);
-    QVERIFY(port()->PortOpen());
+    QCOMPARE(openOnSetter(setter, true), QString());
     QVERIFY(boxes->texts.isEmpty());
     const Shown start = shown();
 
@@ -551,11 +500,7 @@ void TestFaults::flood()
 void TestFaults::vanishesUnderOverflowBox()
 {
     auto setter = std::make_unique<PseudoTerminal>();
-    QVERIFY2(setter->isValid(), qPrintable(setter->errorString()));
-    devices[2] = setter->slavePath();
-    open(true);
-    QTest::mouseClick(option(2), Qt::LeftButton);
-    QVERIFY(port()->PortOpen());
+    QCOMPARE(openOnSetter(*setter, true), QString());
     const Shown start = shown();
 
     // A flood opens the overflow box; the adapter goes while it stands, so
@@ -611,11 +556,7 @@ void TestFaults::garbledReplies()
     QFETCH(bool, stage);
     QFETCH(int, steps);
     PseudoTerminal setter;
-    QVERIFY2(setter.isValid(), qPrintable(setter.errorString()));
-    devices[2] = setter.slavePath();
-    open(stage);
-    QTest::mouseClick(option(2), Qt::LeftButton);
-    QVERIFY(port()->PortOpen());
+    QCOMPARE(openOnSetter(setter, stage), QString());
 
     QRandomGenerator rng(seed);
     const QStringList entries = {"999", "abc", "", "-1", "1.5"};
@@ -696,7 +637,7 @@ void TestFaults::garbledReplies()
             lastStep = QStringLiteral("seed 0x%1, step %2 %3, chunks %4, gaps %5 ms: %6")
                            .arg(seed, 8, 16, QChar('0'))
                            .arg(step)
-                           .arg(kind, sizes.join(','), gaps.join(','), hex(block));
+                           .arg(kind, sizes.join(','), gaps.join(','), hexText(block));
             const Shown before = shown();
             const QString sent = sendBlock(setter, b.chunks, b.gaps);
             QVERIFY2(sent.isEmpty(), qPrintable(lastStep + "\n  " + sent));

@@ -15,6 +15,7 @@
 #include "frmombrixlevel.h"
 #include "frmombrixstage.h"
 #include "levelmodel.h"
+#include "lookup.h"
 #include "reply.h"
 #include "stagemodel.h"
 
@@ -205,16 +206,16 @@ Probe *makeStage()
     auto *p = new Probe;
     auto *w = new FrmOmbrixStage(openFake(p->serial));
     p->window = w;
-    p->version = w->findChild<QLabel *>(QStringLiteral("LblVersion"));
+    p->version = probe::control<QLabel>(w, QStringLiteral("LblVersion"));
     p->replyMinLength = 23;
     for (int f = 0; f < 2; ++f) {
         for (int k = 1; k <= 5; ++k) {
-            p->boxes.push_back(w->findChild<QLineEdit *>(QStringLiteral("TextStep%1(%2)").arg(k).arg(f)));
-            p->bars.push_back(w->findChild<VScrollBar *>(QStringLiteral("VsStep%1(%2)").arg(k).arg(f)));
+            p->boxes.push_back(probe::control<QLineEdit>(w, QStringLiteral("TextStep%1(%2)").arg(k).arg(f)));
+            p->bars.push_back(probe::control<VScrollBar>(w, QStringLiteral("VsStep%1(%2)").arg(k).arg(f)));
             p->timeByte.push_back(3 + 5 * f + (k - 1));
             std::vector<QRadioButton *> group;
             for (int j = 0; j < 4; ++j)
-                group.push_back(w->findChild<QRadioButton *>(QStringLiteral("OptStep%1(%2)").arg(k).arg(4 * f + j)));
+                group.push_back(probe::control<QRadioButton>(w, QStringLiteral("OptStep%1(%2)").arg(k).arg(4 * f + j)));
             p->speedGroups.push_back(group);
             p->speedByte.push_back(13 + 5 * f + (k - 1));
         }
@@ -227,12 +228,12 @@ Probe *makeLevel()
     auto *p = new Probe;
     auto *w = new FrmOmbrixLevel(openFake(p->serial));
     p->window = w;
-    p->version = w->findChild<QLabel *>(QStringLiteral("LblVersion"));
+    p->version = probe::control<QLabel>(w, QStringLiteral("LblVersion"));
     p->replyMinLength = 6;
     const char *const pairs[] = {"Hi", "Stop", "Lo"};
     for (int i = 0; i < 3; ++i) {
-        p->boxes.push_back(w->findChild<QLineEdit *>(QStringLiteral("Text%1").arg(QLatin1String(pairs[i]))));
-        p->bars.push_back(w->findChild<VScrollBar *>(QStringLiteral("Vs%1").arg(QLatin1String(pairs[i]))));
+        p->boxes.push_back(probe::control<QLineEdit>(w, QStringLiteral("Text%1").arg(QLatin1String(pairs[i]))));
+        p->bars.push_back(probe::control<VScrollBar>(w, QStringLiteral("Vs%1").arg(QLatin1String(pairs[i]))));
         p->timeByte.push_back(3 + i);
     }
     return p;

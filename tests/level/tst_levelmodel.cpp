@@ -2,7 +2,7 @@
 
 #include <QTest>
 
-#include "widgetprobe.h"
+#include "bytes.h"
 
 using namespace ombrix;
 

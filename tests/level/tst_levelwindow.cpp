@@ -1,3 +1,4 @@
+#include "bytes.h"
 #include "controls.h"
 #include "fakeserial.h"
 #include "frmombrixlevel.h"
@@ -21,13 +22,9 @@
 #include <QToolButton>
 
 using namespace ombrix;
+using probe::hex;
 
 namespace {
-
-QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(h);
-}
 
 QRect px(int l, int t, int w, int h)
 {

@@ -5,13 +5,13 @@
 // would and starts each the way its desktop entry says.
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "patience.h"
 #include "xwindows.h"
 
 #include <X11/Xutil.h>
@@ -21,9 +21,9 @@
 #include <csignal>
 #include <memory>
 
-namespace {
+using probe::ProgramPatience;
 
-constexpr int Patience = 30000; // ms
+namespace {
 
 // Children go with this test, even when it is killed.
 void dieWithParent()
@@ -111,7 +111,7 @@ int run(const QString &program, const QStringList &args, QByteArray *output, con
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.setWorkingDirectory(dir);
     p.start(program, args);
-    if (!p.waitForStarted(Patience) || !p.waitForFinished(Patience))
+    if (!p.waitForStarted(ProgramPatience) || !p.waitForFinished(ProgramPatience))
         return -1;
     *output = p.readAll();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -167,14 +167,13 @@ void TestDesktop::initTestCase()
     xvfb.setChildProcessModifier(dieWithParent);
     xvfb.setStandardErrorFile(QProcess::nullDevice());
     xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
-    QVERIFY2(xvfb.waitForStarted(Patience),
+    QVERIFY2(xvfb.waitForStarted(ProgramPatience),
              qPrintable(QStringLiteral("cannot start Xvfb (%1); on Debian it is the package xvfb, "
                                        "which scripts/install-deps.sh installs")
                             .arg(xvfb.errorString())));
-    const QDeadlineTimer deadline(Patience);
-    while (!xvfb.canReadLine() && xvfb.state() == QProcess::Running && !deadline.hasExpired())
-        xvfb.waitForReadyRead(int(deadline.remainingTime()));
-    QVERIFY2(xvfb.canReadLine(), "Xvfb never said which display it took");
+    const bool spoke = QTest::qWaitFor(
+        [&] { return xvfb.canReadLine() || xvfb.state() != QProcess::Running; }, ProgramPatience);
+    QVERIFY2(spoke && xvfb.canReadLine(), "Xvfb never said which display it took");
     displayName = QStringLiteral(":") + QString::fromLatin1(xvfb.readLine().trimmed());
 
     XSetErrorHandler(ignoreErrors);
@@ -189,9 +188,9 @@ void TestDesktop::cleanupTestCase()
     display = nullptr;
     if (xvfb.state() != QProcess::NotRunning) {
         xvfb.terminate();
-        if (!xvfb.waitForFinished(Patience)) {
+        if (!xvfb.waitForFinished(ProgramPatience)) {
             xvfb.kill();
-            xvfb.waitForFinished(Patience);
+            xvfb.waitForFinished(ProgramPatience);
         }
     }
 }
@@ -201,7 +200,7 @@ void TestDesktop::cleanup()
     if (!program)
         return;
     program->kill();
-    program->waitForFinished(Patience);
+    program->waitForFinished(ProgramPatience);
     if (QTest::currentTestFailed())
         qInfo("%s printed:\n%s", qPrintable(program->program()), program->readAll().constData());
     program.reset();
@@ -220,23 +219,17 @@ Window TestDesktop::start(const QString &path)
     program->setProcessChannelMode(QProcess::MergedChannels);
     program->setChildProcessModifier(dieWithParent);
     program->start(path, {});
-    if (!program->waitForStarted(Patience)) {
+    if (!program->waitForStarted(ProgramPatience)) {
         QTest::qFail(qPrintable(program->errorString()), __FILE__, __LINE__);
         return 0;
     }
     Window w = 0;
-    const QDeadlineTimer deadline(Patience);
-    while (!(w = windowOf(display, program->processId()))) {
-        if (program->state() != QProcess::Running) {
-            QTest::qFail("the program ended before it showed its window", __FILE__, __LINE__);
-            return 0;
-        }
-        if (deadline.hasExpired()) {
-            QTest::qFail("the window never showed", __FILE__, __LINE__);
-            return 0;
-        }
-        QTest::qWait(20);
-    }
+    const bool over = QTest::qWaitFor(
+        [&] { return (w = windowOf(display, program->processId())) || program->state() != QProcess::Running; },
+        ProgramPatience);
+    if (!w)
+        QTest::qFail(over ? "the program ended before it showed its window" : "the window never showed", __FILE__,
+                     __LINE__);
     return w;
 }
 

@@ -3,16 +3,12 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-#include "widgetprobe.h"
+#include "bytes.h"
 
 using namespace ombrix;
+using probe::hex;
 
 namespace {
-
-QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(QByteArray(h).replace(' ', ""));
-}
 
 StageProgramme uniform(int time, SpeedCode speed)
 {
@@ -125,10 +121,12 @@ void TestStageModel::paramReply()
 
 void TestStageModel::shortReplyGivesNothing()
 {
+    // Op, length, marker, ten times and ten speeds; the check byte may be missing.
+    constexpr int Shortest = 23;
     const QByteArray full = WriteFrame(StageDefaults);
-    for (int size = 0; size < ParamReplyMinLength; ++size)
+    for (int size = 0; size < Shortest; ++size)
         QVERIFY2(!ParamReply(full.left(size)), qPrintable(QString::number(size)));
-    QVERIFY(ParamReply(full.left(ParamReplyMinLength)));
+    QVERIFY(ParamReply(full.left(Shortest)));
 }
 
 void TestStageModel::replyReadsBackWhatWasWritten()

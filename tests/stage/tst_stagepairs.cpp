@@ -1,6 +1,9 @@
+#include "boxwatcher.h"
+#include "bytes.h"
 #include "controls.h"
 #include "fakeserial.h"
 #include "frmombrixstage.h"
+#include "patience.h"
 #ifdef OMBRIX_HAVE_PTY
 #include "pty.h"
 #include "qtserialcontrol.h"
@@ -10,24 +13,19 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 using namespace ombrix;
+using probe::hex;
+using probe::Patience;
 
 namespace {
-
-QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(QByteArray(h).replace(' ', ""));
-}
 
 // What the operator does to a time box: empty it, then type or paste.
 struct Entry
@@ -64,9 +62,9 @@ private:
     FakeSerial *serial = nullptr;
     FrmOmbrixStage *window = nullptr;
 
-    QLineEdit *box(int k, int f) const { return window->findChild<QLineEdit *>(QString("TextStep%1(%2)").arg(k).arg(f)); }
-    VScrollBar *bar(int k, int f) const { return window->findChild<VScrollBar *>(QString("VsStep%1(%2)").arg(k).arg(f)); }
-    QRadioButton *opt(int k, int item) const { return window->findChild<QRadioButton *>(QString("OptStep%1(%2)").arg(k).arg(item)); }
+    QLineEdit *box(int k, int f) const { return probe::control<QLineEdit>(window, QString("TextStep%1(%2)").arg(k).arg(f)); }
+    VScrollBar *bar(int k, int f) const { return probe::control<VScrollBar>(window, QString("VsStep%1(%2)").arg(k).arg(f)); }
+    QRadioButton *opt(int k, int item) const { return probe::control<QRadioButton>(window, QString("OptStep%1(%2)").arg(k).arg(item)); }
 
     void type(QLineEdit *b, const Entry &e) { probe::enterText(b, e.typed, e.paste); }
     QList<int> times() const
@@ -96,7 +94,7 @@ private:
     void tickWith(const QByteArray &block)
     {
         serial->receive(block);
-        QTRY_VERIFY_WITH_TIMEOUT(serial->buffer.isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(serial->buffer.isEmpty(), Patience);
     }
 };
 
@@ -243,8 +241,8 @@ void TestStagePairs::writeSendsTheBars()
         type(box(3, 0), {"x"});
     }
     serial->written.clear();
-    QTest::mouseClick(window->findChild<QWidget *>("CmdWr"), Qt::LeftButton);
-    QTest::mouseClick(window->findChild<QWidget *>("CmdWr"), Qt::LeftButton);
+    QTest::mouseClick(probe::control(window, "CmdWr"), Qt::LeftButton);
+    QTest::mouseClick(probe::control(window, "CmdWr"), Qt::LeftButton);
     QCOMPARE(serial->written.size(), 2);
     QCOMPARE(serial->written.at(0).toHex(' '), frame.toHex(' '));
     QCOMPARE(serial->written.at(1), frame);
@@ -253,16 +251,11 @@ void TestStagePairs::writeSendsTheBars()
 void TestStagePairs::writeWithNoPortTellsOperator()
 {
     serial->setPortOpen(false); // the adapter went away
-    QString message;
-    QTimer::singleShot(0, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            message = box->text();
-            box->accept();
-        }
-    });
+    probe::BoxWatcher boxes;
     type(box(1, 0), {"77"});
-    QTest::mouseClick(window->findChild<QWidget *>("CmdWr"), Qt::LeftButton);
-    QVERIFY(!message.isEmpty());
+    QTest::mouseClick(probe::control(window, "CmdWr"), Qt::LeftButton);
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts.first().contains("未開啟"), qPrintable(boxes.texts.first()));
     QCOMPARE(box(1, 0)->text(), QString("77"));
     QCOMPARE(bar(1, 0)->Value(), 77);
 }
@@ -332,7 +325,7 @@ void TestStagePairs::roundTripThroughSetter()
     window->Form_Load();
     window->show();
     QVERIFY(QTest::qWaitForWindowActive(window));
-    QTest::mouseClick(window->findChild<QWidget *>("OptCom1"), Qt::LeftButton);
+    QTest::mouseClick(probe::control(window, "OptCom1"), Qt::LeftButton);
     QVERIFY(window->serial().PortOpen());
 
     // Edit, write: the setter stores what it gets.
@@ -342,7 +335,7 @@ void TestStagePairs::roundTripThroughSetter()
     QTest::mouseClick(opt(4, 4), Qt::LeftButton);
     const QList<int> writtenTimes = times();
     const QList<bool> writtenSpeeds = speeds();
-    QTest::mouseClick(window->findChild<QWidget *>("CmdWr"), Qt::LeftButton);
+    QTest::mouseClick(probe::control(window, "CmdWr"), Qt::LeftButton);
     QByteArray stored = setter.readMaster(24);
     QCOMPARE(stored.size(), 24);
     QCOMPARE(stored.left(3), hex("02 16 5A"));
@@ -351,14 +344,14 @@ void TestStagePairs::roundTripThroughSetter()
     type(box(1, 0), {"9"});
     type(box(3, 1), {"0"});
     QTest::mouseClick(opt(2, 3), Qt::LeftButton);
-    QTest::mouseClick(window->findChild<QWidget *>("CmdRd"), Qt::LeftButton);
+    QTest::mouseClick(probe::control(window, "CmdRd"), Qt::LeftButton);
     QCOMPARE(setter.readMaster(5), hex("03 03 5A 00 00"));
     stored[0] = 3;
     QVERIFY(setter.write(stored.left(10)));
     QTest::qWait(20);
     QVERIFY(setter.write(stored.mid(10)));
 
-    QTRY_COMPARE_WITH_TIMEOUT(times(), writtenTimes, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(times(), writtenTimes, Patience);
     QCOMPARE(speeds(), writtenSpeeds);
     QCOMPARE(box(1, 0)->text(), QString("42"));
     QCOMPARE(box(5, 1)->text(), QString("250"));

@@ -1,8 +1,10 @@
 #pragma once
 
-// Small helpers the window tests share: find a control, find a scroll bar's
+// Small helpers the window tests share: find a scroll bar's
 // parts, read a control's caption and how it sits, walk the tab chain, type
 // into a box as the operator does.
+
+#include "lookup.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -20,17 +22,6 @@
 #include <QToolButton>
 
 namespace probe {
-
-// A window's control by its design key, which is its object name. A test
-// cannot go on without it.
-template <typename T = QWidget>
-T *control(const QWidget *window, const QString &key)
-{
-    T *w = window->findChild<T *>(key);
-    if (!w)
-        qFatal("no control %s of the kind asked for", qPrintable(key));
-    return w;
-}
 
 // Where a label's or a text box's text sits in its box: "left top",
 // "centre top", "right middle" and so on; empty for any other control.
@@ -120,14 +111,6 @@ inline QStringList tabChain(QWidget *first, const QStringList &names)
         w = w->nextInFocusChain();
     } while (w != first);
     return chain;
-}
-
-inline unsigned char xorAll(const QByteArray &bytes)
-{
-    unsigned char all = 0;
-    for (char b : bytes)
-        all ^= static_cast<unsigned char>(b);
-    return all;
 }
 
 // Empties the box with the keyboard, then types the text key by key, or

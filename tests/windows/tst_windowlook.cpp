@@ -2,7 +2,7 @@
 // wide as its box, options that take a press anywhere, frames drawn the
 // classic way, solid small captions and the keyboard where it belongs.
 
-#include "designlookup.h"
+#include "lookup.h"
 #include "fakeserial.h"
 #include "frmombrixlevel.h"
 #include "frmombrixstage.h"

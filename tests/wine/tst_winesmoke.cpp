@@ -9,7 +9,7 @@
 // OMBRIX_SMOKE_SHOTS names a folder for whole-window screenshots.
 
 #include "design.h"
-#include "designlookup.h"
+#include "lookup.h"
 #include "leveldesign.h"
 #include "pty.h"
 #include "stagedesign.h"

@@ -4,14 +4,10 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-#include "widgetprobe.h"
+#include "bytes.h"
 
 using namespace ombrix;
-
-static QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(h);
-}
+using probe::hex;
 
 class TestFrame : public QObject
 {

@@ -1,5 +1,7 @@
+#include "bytes.h"
 #include "deviceclaim.h"
 #include "loop.h"
+#include "patience.h"
 #include "portholder.h"
 #include "pty.h"
 #include "qtserialcontrol.h"
@@ -32,16 +34,6 @@ using ombrix::QtSerialControl;
 
 namespace {
 
-constexpr int Patience = 10000; // ms; generous so a loaded machine never fails a test
-
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
-
 QByteArray pattern(int size)
 {
     QByteArray out(size, Qt::Uninitialized);
@@ -50,6 +42,8 @@ QByteArray pattern(int size)
     return out;
 }
 
+using probe::bytes;
+using probe::Patience;
 using probe::processCpuSeconds;
 using probe::runEventLoop;
 

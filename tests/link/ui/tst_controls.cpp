@@ -1,5 +1,7 @@
+#include "boxwatcher.h"
 #include "controls.h"
 #include "design.h"
+#include "patience.h"
 #include "twips.h"
 #include "widgetprobe.h"
 
@@ -7,6 +9,7 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -18,24 +21,30 @@
 #include <QStyleOptionSlider>
 #include <QFontInfo>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 using namespace ombrix;
 
 namespace {
 
-void closeModalSoon(QString *title, QMessageBox::StandardButtons *buttons, QMessageBox::Icon *icon, QString *text)
+// Shows a control on its own at the given size; false if it never shows.
+bool showAlone(QWidget &w, const QSize &size)
 {
-    QTimer::singleShot(0, [=] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        QVERIFY(box);
-        *title = box->windowTitle();
-        *buttons = box->standardButtons();
-        *icon = box->icon();
-        *text = box->text();
-        box->accept();
-    });
+    w.resize(size);
+    w.show();
+    return QTest::qWaitForWindowExposed(&w);
+}
+
+// The box around the pixels where two pictures of one size differ; empty
+// where they are the same.
+QRect changed(const QImage &a, const QImage &b)
+{
+    QRect box;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                box |= QRect(x, y, 1, 1);
+    return box;
 }
 
 } // namespace
@@ -79,9 +88,7 @@ void TestControls::scrollBarArrows()
     QFETCH(int, expected);
 
     VScrollBar vs(255, 0, start);
-    vs.resize(33, 41);
-    vs.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&vs));
+    QVERIFY(showAlone(vs, {33, 41}));
     QSignalSpy change(&vs, &VScrollBar::Change);
     QScrollBar *bar = vs.qtBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, probe::partCentre(bar, up ? QStyle::SC_ScrollBarSubLine : QStyle::SC_ScrollBarAddLine));
@@ -100,9 +107,7 @@ void TestControls::scrollBarArrows()
 void TestControls::scrollBarKeysAndWheelAgreeWithArrows()
 {
     VScrollBar vs(255, 0, 100);
-    vs.resize(33, 120);
-    vs.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&vs));
+    QVERIFY(showAlone(vs, {33, 120}));
     QScrollBar *bar = vs.qtBar();
     QTest::keyClick(bar, Qt::Key_Up);
     QCOMPARE(vs.Value(), 101);
@@ -148,9 +153,7 @@ void TestControls::scrollBarAssignment()
 void TestControls::scrollBarDragRaisesChangeOnRelease()
 {
     VScrollBar vs(255, 0, 128);
-    vs.resize(33, 300);
-    vs.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&vs));
+    QVERIFY(showAlone(vs, {33, 300}));
     QSignalSpy change(&vs, &VScrollBar::Change);
     QScrollBar *bar = vs.qtBar();
     const QPoint thumb = probe::partCentre(bar, QStyle::SC_ScrollBarSlider);
@@ -208,7 +211,7 @@ void TestControls::timerRestartsItsCount()
     const qint64 rearmed = clock.elapsed();
     timer.setInterval(interval);
     timer.setEnabled(true);
-    QVERIFY(tick.wait(5000));
+    QVERIFY(tick.wait(probe::Patience));
     // Counted from the re-arming, not from the first start.
     QVERIFY2(clock.elapsed() - rearmed >= interval - 2, qPrintable(QString::number(clock.elapsed() - rearmed)));
 
@@ -220,15 +223,19 @@ void TestControls::timerRestartsItsCount()
 
 void TestControls::messageBoxIsPlainOk()
 {
-    QString title, text;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::Icon icon = QMessageBox::Warning;
-    closeModalSoon(&title, &buttons, &icon, &text);
+    probe::BoxWatcher boxes;
+    // Runs just before the watcher clicks OK; MsgBox must still be waiting.
+    bool answered = false;
+    boxes.whileFirstOpen = [&] { answered = true; };
     MsgBox(nullptr, "Ombrix5", "資料接收區超過");
-    QCOMPARE(title, QString("Ombrix5"));
-    QCOMPARE(text, QString("資料接收區超過"));
-    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QCOMPARE(icon, QMessageBox::NoIcon);
+    QVERIFY2(answered, "MsgBox returned before its box was answered");
+    QCOMPARE(boxes.open, 0);
+    QCOMPARE(boxes.shown.size(), 1);
+    const probe::ShownBox box = boxes.shown.first();
+    QCOMPARE(box.title, QString("Ombrix5"));
+    QCOMPARE(box.text, QString("資料接收區超過"));
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.icon, QMessageBox::NoIcon);
 }
 
 void TestControls::designBuildsInTwips()
@@ -296,10 +303,29 @@ void TestControls::pictureButtonShowsPictureAboveCaption()
     QWidget window;
     auto *b = qobject_cast<QToolButton *>(buildDesign(&window, d).value("CmdVersion"));
     QVERIFY(b);
-    QCOMPARE(b->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
-    QCOMPARE(b->iconSize(), QSize(32, 32));
     QVERIFY(!b->icon().isNull());
-    QCOMPARE(b->icon().pixmap(32, 32).size(), QSize(32, 32));
+
+    // Drawn with and without caption and picture: the differences show where each is.
+    const QImage both = b->grab().toImage();
+    b->setText(QString());
+    const QImage pictureAlone = b->grab().toImage();
+    b->setIcon(QIcon());
+    const QImage neither = b->grab().toImage();
+    const QRect picture = changed(pictureAlone, neither);
+    const QRect caption = changed(both, pictureAlone);
+    QVERIFY(!picture.isEmpty());
+    QVERIFY(!caption.isEmpty());
+
+    // The 32 px picture's ink is 28 by 27 px; a smaller or larger picture
+    // would show it at another size.
+    QVERIFY2(picture.width() >= 24 && picture.width() <= 32 && picture.height() >= 24 && picture.height() <= 32,
+             qPrintable(QStringLiteral("picture drawn %1 x %2 px").arg(picture.width()).arg(picture.height())));
+    // Above the caption, with the caption running under its middle.
+    QVERIFY2(picture.bottom() < caption.top(),
+             qPrintable(QStringLiteral("picture ends at row %1, caption starts at row %2")
+                            .arg(picture.bottom())
+                            .arg(caption.top())));
+    QVERIFY(caption.left() < picture.center().x() && caption.right() > picture.center().x());
 }
 
 QTEST_MAIN(TestControls)
