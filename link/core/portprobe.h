@@ -11,7 +11,8 @@ constexpr int LastPort = 8;
 
 // Start-up pass over COM1..COM8. Every operation that fails disables the
 // option of the pass's own port and the pass carries on with the next
-// operation. Afterwards COM8 is open if it opened, else no port is open.
+// operation. Afterwards COM8 is open if it opened; any other port is open
+// only if it would not close.
 void PortProbe(SerialControl &msc, const std::function<void(int port)> &disableOption);
 
 // Moves the control to port n and opens it with an empty receive buffer.

@@ -2,6 +2,7 @@
 #include "controls.h"
 #include "fakeserial.h"
 #include "frmombrixlevel.h"
+#include "patience.h"
 #ifdef OMBRIX_HAVE_PTY
 #include "pty.h"
 #include "qtserialcontrol.h"
@@ -276,7 +277,7 @@ void TestLevelWindow::reply()
     QFETCH(QStringList, texts);
     enter("TextHi", "300", true);
     serial->receive(block);
-    QTRY_VERIFY_WITH_TIMEOUT(serial->buffer.isEmpty(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(serial->buffer.isEmpty(), probe::Patience);
     QCOMPARE(this->values(), values);
     QCOMPARE(this->texts(), texts);
 }
@@ -310,7 +311,7 @@ void TestLevelWindow::roundTripThroughSetter()
     QCOMPARE(setter.readMaster(5), hex("03035a0000"));
     stored[0] = 3;
     QVERIFY(setter.write(stored));
-    QTRY_COMPARE_WITH_TIMEOUT(values(), (QList<int>{42, 0, 199}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(values(), (QList<int>{42, 0, 199}), probe::Patience);
     QCOMPARE(texts(), (QStringList{"42", "0", "199"}));
 }
 #endif

@@ -1,19 +1,18 @@
 #include "fakeserial.h"
 #include "frmombrixstage.h"
 #include "controls.h"
+#include "boxwatcher.h"
 #include "widgetprobe.h"
 
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 using namespace ombrix;
@@ -94,17 +93,6 @@ QString kindOf(QWidget *w)
     if (qobject_cast<QPlainTextEdit *>(w)) return "multi";
     if (qobject_cast<VScrollBar *>(w)) return "vscroll";
     return "other";
-}
-
-// Answers the next modal box with OK and hands back its text.
-void answerNextBox(QString *text)
-{
-    QTimer::singleShot(0, [text] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            *text = box->text();
-            box->accept();
-        }
-    });
 }
 
 } // namespace
@@ -378,10 +366,10 @@ void TestStageWindow::choosingVanishedPortTellsOperator()
     QVERIFY(serial->isOpen());
     serial->present.remove(5); // pulled out since start
 
-    QString message;
-    answerNextBox(&message);
+    probe::BoxWatcher boxes;
     QTest::mouseClick(c("OptCom5"), Qt::LeftButton);
-    QVERIFY2(message.contains("COM5"), qPrintable(message));
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts.first().contains("COM5"), qPrintable(boxes.texts.first()));
     QVERIFY(!serial->isOpen());
     // The operator can go back to a port that works.
     QTest::mouseClick(c("OptCom2"), Qt::LeftButton);

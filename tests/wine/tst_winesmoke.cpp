@@ -8,6 +8,7 @@
 // With OMBRIX_SMOKE_RECORD=1 the crops are written there instead of checked.
 // OMBRIX_SMOKE_SHOTS names a folder for whole-window screenshots.
 
+#include "bytes.h"
 #include "design.h"
 #include "lookup.h"
 #include "leveldesign.h"
@@ -35,12 +36,9 @@ using namespace ombrix;
 
 namespace {
 
-constexpr int Patience = 60000; // ms; Wine's first start of a prefix is slow
+using probe::hex;
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
+constexpr int Patience = 60000; // ms; Wine's first start of a prefix is slow
 
 // The check byte, computed apart from the programs' own code.
 QByteArray withCheck(QByteArray frame)
