@@ -8,9 +8,8 @@ void PortProbe(SerialControl &msc, const std::function<void(int)> &disableOption
 {
     for (int i = FirstPort; i <= LastPort; ++i) {
         bool readOk = true;
-        bool open = msc.PortOpen(&readOk);
-        if (!readOk)
-            open = true; // a failing read still goes on to the close
+        // A state that cannot be read still goes on to the close.
+        const bool open = msc.PortOpen(&readOk) || !readOk;
         bool ok = readOk;
         if (open)
             ok &= msc.setPortOpen(false);

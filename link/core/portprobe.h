@@ -11,8 +11,8 @@ constexpr int LastPort = 8;
 
 // Start-up pass over COM1..COM8. Every operation that fails disables the
 // option of the pass's own port and the pass carries on with the next
-// operation. Afterwards COM8 is open if it opened; any other port is open
-// only if it would not close.
+// operation. Afterwards COM8 is open if it opened; a port that will not
+// close stays open, and every later pass fails on it.
 void PortProbe(SerialControl &msc, const std::function<void(int port)> &disableOption);
 
 // Moves the control to port n and opens it with an empty receive buffer.

@@ -79,8 +79,8 @@ protected:
 
     QRadioButton *OptCom(int n) const { return m_optCom[n - FirstPort]; }
 
-    // A control the design built, for a window to keep a typed pointer to it;
-    // only while the window is being made.
+    // A control the design built, for a window's constructor to keep a typed
+    // pointer to.
     template <typename T> T *built(const QString &key) const
     {
         T *w = qobject_cast<T *>(m_built.value(key));

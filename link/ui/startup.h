@@ -8,8 +8,9 @@
 
 namespace ombrix {
 
-// What each program does at start: takes its window's program name, builds
-// the window on the serial control, probes the ports and shows the window.
+// What each program does at start: names the application after the window's
+// Title (its desktop entry in lower case), builds the window on the serial
+// control, probes the ports and shows the window.
 template <typename Window>
 std::unique_ptr<Window> startProgram(std::unique_ptr<SerialControl> serial)
 {
