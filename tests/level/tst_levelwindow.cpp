@@ -240,7 +240,7 @@ void TestLevelWindow::upArrowRaises()
 {
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    QScrollBar *bar = c<VScrollBar>("VsHi")->qtBar();
+    QScrollBar *bar = probe::innerBar(c<VScrollBar>("VsHi"));
     QTest::mouseClick(bar, Qt::LeftButton, {}, probe::arrow(bar, true));
     QCOMPARE(values()[0], 11);
     QCOMPARE(texts()[0], QString("11"));
@@ -289,14 +289,16 @@ void TestLevelWindow::roundTripThroughSetter()
     PseudoTerminal setter;
     QVERIFY2(setter.isValid(), qPrintable(setter.errorString()));
     const QString path = setter.slavePath();
-    window = new FrmOmbrixLevel(std::make_unique<QtSerialControl>([path](int n) { return n == 3 ? path : QString(); }));
+    auto control = std::make_unique<QtSerialControl>([path](int n) { return n == 3 ? path : QString(); });
+    const QtSerialControl *port = control.get();
+    window = new FrmOmbrixLevel(std::move(control));
     window->Form_Load();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
     QVERIFY(c("OptCom3")->isEnabled());
     QVERIFY(!c("OptCom4")->isEnabled());
     QTest::mouseClick(c("OptCom3"), Qt::LeftButton, {}, QPoint(8, 12));
-    QVERIFY(window->serial().PortOpen());
+    QVERIFY(port->PortOpen());
 
     enter("TextHi", "42", true);
     enter("TextStop", "0", true);

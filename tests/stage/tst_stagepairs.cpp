@@ -181,7 +181,7 @@ void TestStagePairs::commaLocale()
 
 void TestStagePairs::arrowsAtTheEnds()
 {
-    QScrollBar *qt = bar(4, 0)->qtBar();
+    QScrollBar *qt = probe::innerBar(bar(4, 0));
     bar(4, 0)->setValue(255);
     type(box(4, 0), {"999", true});
     QTest::mouseClick(qt, Qt::LeftButton, {}, probe::arrow(qt, true));
@@ -321,12 +321,14 @@ void TestStagePairs::roundTripThroughSetter()
     PseudoTerminal setter;
     QVERIFY2(setter.isValid(), qPrintable(setter.errorString()));
     const QString path = setter.slavePath();
-    window = new FrmOmbrixStage(std::make_unique<QtSerialControl>([path](int n) { return n == 1 ? path : QString(); }));
+    auto control = std::make_unique<QtSerialControl>([path](int n) { return n == 1 ? path : QString(); });
+    const QtSerialControl *port = control.get();
+    window = new FrmOmbrixStage(std::move(control));
     window->Form_Load();
     window->show();
     QVERIFY(QTest::qWaitForWindowActive(window));
     QTest::mouseClick(probe::control(window, "OptCom1"), Qt::LeftButton);
-    QVERIFY(window->serial().PortOpen());
+    QVERIFY(port->PortOpen());
 
     // Edit, write: the setter stores what it gets.
     type(box(1, 0), {"42"});

@@ -198,7 +198,7 @@ void TestStageWindow::startState()
     QVERIFY(c("TextRec")->isHidden());
     QVERIFY(c("CmdClear")->isHidden());
     QVERIFY(c<QLabel>("LblVersion")->text().isEmpty());
-    QVERIFY(!window->serial().PortOpen());
+    QVERIFY(!serial->isOpen());
     for (const char *b : {"CmdVersion", "CmdWr", "CmdRd", "CmdTest", "CmdClear"})
         QVERIFY2(!c<QToolButton>(b)->icon().isNull(), b);
 }

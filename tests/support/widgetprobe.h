@@ -81,6 +81,13 @@ inline QPoint partCentre(QScrollBar *bar, QStyle::SubControl part)
     return bar->style()->subControlRect(QStyle::CC_ScrollBar, &opt, part, bar).center();
 }
 
+// The Qt scroll bar inside one of our bars, for clicks and keys aimed at
+// its parts.
+inline QScrollBar *innerBar(QWidget *bar)
+{
+    return bar->findChild<QScrollBar *>();
+}
+
 inline QPoint arrow(QScrollBar *bar, bool up)
 {
     return partCentre(bar, up ? QStyle::SC_ScrollBarSubLine : QStyle::SC_ScrollBarAddLine);

@@ -90,7 +90,7 @@ void TestControls::scrollBarArrows()
     VScrollBar vs(255, 0, start);
     QVERIFY(showAlone(vs, {33, 41}));
     QSignalSpy change(&vs, &VScrollBar::Change);
-    QScrollBar *bar = vs.qtBar();
+    QScrollBar *bar = probe::innerBar(&vs);
     QTest::mouseClick(bar, Qt::LeftButton, {}, probe::partCentre(bar, up ? QStyle::SC_ScrollBarSubLine : QStyle::SC_ScrollBarAddLine));
     QCOMPARE(vs.Value(), expected);
     QCOMPARE(change.count(), expected == start ? 0 : 1);
@@ -108,7 +108,7 @@ void TestControls::scrollBarKeysAndWheelAgreeWithArrows()
 {
     VScrollBar vs(255, 0, 100);
     QVERIFY(showAlone(vs, {33, 120}));
-    QScrollBar *bar = vs.qtBar();
+    QScrollBar *bar = probe::innerBar(&vs);
     QTest::keyClick(bar, Qt::Key_Up);
     QCOMPARE(vs.Value(), 101);
     QTest::keyClick(bar, Qt::Key_Down);
@@ -155,7 +155,7 @@ void TestControls::scrollBarDragRaisesChangeOnRelease()
     VScrollBar vs(255, 0, 128);
     QVERIFY(showAlone(vs, {33, 300}));
     QSignalSpy change(&vs, &VScrollBar::Change);
-    QScrollBar *bar = vs.qtBar();
+    QScrollBar *bar = probe::innerBar(&vs);
     const QPoint thumb = probe::partCentre(bar, QStyle::SC_ScrollBarSlider);
     QTest::mousePress(bar, Qt::LeftButton, {}, thumb);
     QMouseEvent move(QEvent::MouseMove, thumb - QPoint(0, 60), bar->mapToGlobal(thumb - QPoint(0, 60)),
