@@ -234,6 +234,10 @@ void TestLevelWindow::timeEntry()
     QCOMPARE(c<QLineEdit>("TextLo")->text(), QString("7"));
     enter("TextLo", "1234", false);
     QCOMPARE(c<QLineEdit>("TextLo")->text(), QString("123"));
+
+    // Text set by code is a change as well: the bar follows.
+    c<QLineEdit>("TextLo")->setText("12");
+    QCOMPARE(values()[2], 12);
 }
 
 void TestLevelWindow::upArrowRaises()

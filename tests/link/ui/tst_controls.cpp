@@ -59,7 +59,7 @@ private slots:
     void scrollBarAssignment_data();
     void scrollBarAssignment();
     void scrollBarDragRaisesChangeOnRelease();
-    void textBoxChangeAndMaxLength();
+    void textBoxMaxLength();
     void timerNeverTicksWithoutInterval();
     void timerRestartsItsCount();
     void messageBoxIsPlainOk();
@@ -168,17 +168,13 @@ void TestControls::scrollBarDragRaisesChangeOnRelease()
     QVERIFY2(vs.Value() > 128, "dragging the thumb up raises the value");
 }
 
-void TestControls::textBoxChangeAndMaxLength()
+void TestControls::textBoxMaxLength()
 {
     Design d;
     d << textBox("TextStep1", 0).at(0, 0).size(615, 555).maxChars(3).text("5");
     QWidget window;
     auto *box = qobject_cast<QLineEdit *>(buildDesign(&window, d).value("TextStep1(0)"));
     QVERIFY(box);
-    QSignalSpy change(box, &QLineEdit::textChanged);
-    box->setText("12");
-    QCOMPARE(change.count(), 1);
-
     box->clear();
     QTest::keyClicks(box, "1234");
     QCOMPARE(box->text(), QString("123"));
