@@ -1,6 +1,7 @@
 #include "bytes.h"
 #include "controls.h"
 #include "fakeserial.h"
+#include "fakestart.h"
 #include "frmombrixlevel.h"
 #include "patience.h"
 #ifdef OMBRIX_HAVE_PTY
@@ -24,15 +25,6 @@
 
 using namespace ombrix;
 using probe::hex;
-
-namespace {
-
-QRect px(int l, int t, int w, int h)
-{
-    return QRect(qRound(l / 15.0), qRound(t / 15.0), qRound(w / 15.0), qRound(h / 15.0));
-}
-
-} // namespace
 
 class TestLevelWindow : public QObject
 {
@@ -75,11 +67,9 @@ private:
 
 void TestLevelWindow::init()
 {
-    auto fake = std::make_unique<FakeSerial>();
-    fake->present = {8};
-    serial = fake.get();
-    window = new FrmOmbrixLevel(std::move(fake));
-    window->Form_Load();
+    auto started = probe::startOnFake<FrmOmbrixLevel>({8});
+    serial = started.serial;
+    window = started.window.release();
 }
 
 void TestLevelWindow::cleanup()
@@ -137,7 +127,7 @@ void TestLevelWindow::designMatches()
         const QString parent = w->parentWidget() == window ? QString() : w->parentWidget()->objectName();
         QCOMPARE(parent, QString(r.parent));
         QCOMPARE(probe::captionOf(w), QString(r.caption));
-        QCOMPARE(w->geometry(), px(r.left, r.top, r.width, r.height));
+        QCOMPARE(w->geometry(), probe::px(r.left, r.top, r.width, r.height));
         if (r.points > 0) {
             QCOMPARE(w->font().pointSizeF(), r.points);
             QCOMPARE(w->font().bold(), r.bold);

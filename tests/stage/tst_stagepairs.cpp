@@ -2,6 +2,7 @@
 #include "bytes.h"
 #include "controls.h"
 #include "fakeserial.h"
+#include "fakestart.h"
 #include "frmombrixstage.h"
 #include "patience.h"
 #ifdef OMBRIX_HAVE_PTY
@@ -100,12 +101,9 @@ private:
 
 void TestStagePairs::init()
 {
-    auto fake = std::make_unique<FakeSerial>();
-    fake->present = {8};
-    serial = fake.get();
-    window = new FrmOmbrixStage(std::move(fake));
-    window->Form_Load();
-    window->show();
+    auto started = probe::startOnFake<FrmOmbrixStage>({8});
+    serial = started.serial;
+    window = started.window.release();
     QVERIFY(QTest::qWaitForWindowActive(window));
 }
 

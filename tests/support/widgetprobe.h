@@ -23,6 +23,13 @@
 
 namespace probe {
 
+// A rectangle of the design, in twips, as pixels on screen: 15 twips to
+// the pixel.
+inline QRect px(int left, int top, int width, int height)
+{
+    return QRect(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0), qRound(height / 15.0));
+}
+
 // Where a label's or a text box's text sits in its box: "left top",
 // "centre top", "right middle" and so on; empty for any other control.
 inline QString textPlace(QWidget *w)
