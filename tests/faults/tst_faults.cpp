@@ -43,6 +43,7 @@ const QString NoPortText = QStringLiteral("未開啟");
 using probe::BoxWatcher;
 using probe::hexText;
 using probe::Patience;
+using probe::ProgramPatience;
 using probe::processCpuSeconds;
 using probe::runEventLoop;
 
@@ -471,7 +472,7 @@ void TestFaults::flood()
     prober.start();
     QVERIFY(QTest::qWaitFor(
         [&] { return floodDone && ticks->count() > ticksAtEnd && boxes->open == 0 && !boxes->texts.isEmpty(); },
-        3 * Patience));
+        ProgramPatience));
     prober.stop();
     boxes->holdWhile = nullptr;
     qInfo("flood of %lld bytes took %lld ms; %d probes, worst wait %lld ms", qlonglong(sent),
@@ -527,7 +528,7 @@ void TestFaults::vanishesUnderOverflowBox()
     });
     boxes->holdWhile = [&] { return port()->PortOpen(); };
     writer.start();
-    QVERIFY(QTest::qWaitFor([&] { return gone && !port()->PortOpen() && boxes->open == 0; }, 3 * Patience));
+    QVERIFY(QTest::qWaitFor([&] { return gone && !port()->PortOpen() && boxes->open == 0; }, ProgramPatience));
     boxes->holdWhile = nullptr;
     QVERIFY(!writeFailed);
     QCOMPARE(boxes->texts, QStringList{OverflowText});
