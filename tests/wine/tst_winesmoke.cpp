@@ -287,7 +287,8 @@ bool TestWineSmoke::shows(const QPoint &origin, const QRect &r, const QString &n
         return false;
     }
     QImage now;
-    if (QTest::qWaitFor([&] { return (now = screen->grab(on)) == want.convertToFormat(QImage::Format_RGB32); }, Patience))
+    const QImage wanted = want.convertToFormat(QImage::Format_RGB32);
+    if (QTest::qWaitFor([&] { return (now = screen->grab(on)) == wanted; }, Patience))
         return true;
     const QString seen = shots.filePath(name + QStringLiteral("-seen.png"));
     now.save(seen);
@@ -373,7 +374,8 @@ void TestWineSmoke::program()
     QElapsedTimer sinceLastByte;
     QVERIFY(com2.write(hex("00414243")));
     sinceLastByte.start();
-    QVERIFY2(QTest::qWaitFor([&] { return screen->grab(labelOnScreen) != blank; }, Patience), "the version never showed");
+    QVERIFY2(QTest::qWaitFor([&] { return screen->grab(labelOnScreen) != blank; }, Patience),
+             "the version never showed");
     const qint64 shownAfter = sinceLastByte.elapsed();
     qInfo("%s: version shown %lld ms after its last byte", qPrintable(tag), shownAfter);
     QVERIFY2(shownAfter >= 110, qPrintable(QStringLiteral("shown after %1 ms").arg(shownAfter)));
