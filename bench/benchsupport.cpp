@@ -98,13 +98,16 @@ void setupApplication(Kind kind)
     QApplication::setApplicationName(name);
 }
 
-std::unique_ptr<QWidget> createWindow(Kind kind, QtSerialControl::PortNameMapping ports)
+std::unique_ptr<QWidget> createWindow(Kind kind, QtSerialControl::PortNameMapping ports, QtSerialControl **serial)
 {
+    auto control = kind == Kind::Bare ? nullptr : std::make_unique<QtSerialControl>(std::move(ports));
+    if (serial)
+        *serial = control.get();
     switch (kind) {
     case Kind::Stage:
-        return std::make_unique<FrmOmbrixStage>(std::make_unique<QtSerialControl>(std::move(ports)));
+        return std::make_unique<FrmOmbrixStage>(std::move(control));
     case Kind::Level:
-        return std::make_unique<FrmOmbrixLevel>(std::make_unique<QtSerialControl>(std::move(ports)));
+        return std::make_unique<FrmOmbrixLevel>(std::move(control));
     case Kind::Bare:
         break;
     }
@@ -117,12 +120,6 @@ void loadWindow(QWidget *window)
 {
     if (auto *setter = qobject_cast<SetterWindow *>(window))
         setter->Form_Load();
-}
-
-QtSerialControl *serialOf(QWidget *window)
-{
-    auto *setter = qobject_cast<SetterWindow *>(window);
-    return setter ? qobject_cast<QtSerialControl *>(&setter->serial()) : nullptr;
 }
 
 FirstExpose::FirstExpose(QWidget *window, Done done)

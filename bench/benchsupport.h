@@ -41,12 +41,12 @@ QString platformHeading();
 // The QApplication set-up of main(): the names of Ombrix5 for the bare window.
 void setupApplication(Kind kind);
 // The window as main() builds it; a null ports mapping means the program's
-// own device names.
-std::unique_ptr<QWidget> createWindow(Kind kind, QtSerialControl::PortNameMapping ports = {});
+// own device names. *serial, when given, gets the window's serial control
+// (null for the bare window).
+std::unique_ptr<QWidget> createWindow(Kind kind, QtSerialControl::PortNameMapping ports = {},
+                                      QtSerialControl **serial = nullptr);
 // Form_Load for the two programs, nothing for the bare window.
 void loadWindow(QWidget *window);
-// The window's serial control, or null for the bare window.
-QtSerialControl *serialOf(QWidget *window);
 
 // Watches the whole application for the first expose that makes the
 // window's own QWindow exposed. `done` gets the time the event arrived and

@@ -131,9 +131,9 @@ int child(int argc, char **argv, Kind kind, bool withPort, int seconds)
         const QString path = terminal->slavePath();
         ports = [path](int n) { return n == LastPort ? path : defaultPortName(n); };
     }
-    std::unique_ptr<QWidget> window = createWindow(kind, ports);
+    QtSerialControl *serial = nullptr;
+    std::unique_ptr<QWidget> window = createWindow(kind, ports, &serial);
     loadWindow(window.get());
-    const QtSerialControl *serial = serialOf(window.get());
     const bool open = serial && serial->PortOpen();
     if (withPort && !open) {
         std::fprintf(stderr, "the probe did not leave COM%d open on %s\n", LastPort,

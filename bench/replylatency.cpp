@@ -71,9 +71,11 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString path = pty.slavePath();
-    LinkWindow window(std::make_unique<QtSerialControl>([path](int n) { return n == 1 ? path : QString(); }));
+    auto control = std::make_unique<QtSerialControl>([path](int n) { return n == 1 ? path : QString(); });
+    const QtSerialControl *serial = control.get();
+    LinkWindow window(std::move(control));
     window.OptCom1_Click();
-    if (!window.serial().PortOpen()) {
+    if (!serial->PortOpen()) {
         std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
         return 2;
     }

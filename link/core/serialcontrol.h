@@ -14,7 +14,8 @@ enum CommEventCode : int {
 // The serial control as the window's handlers use it, one per window.
 // Getters carry the classic property names; each setter is set<Name>.
 // An operation that cannot be carried out (a missing or busy port, a write
-// with no port open) returns false and changes nothing.
+// with no port open) returns false and changes nothing; only a write that
+// finds the port lost also leaves the port closed.
 // OnComm is raised on the window's thread for each event of the port; the
 // handler reads CommEvent once to learn its cause.
 class SerialControl : public QObject

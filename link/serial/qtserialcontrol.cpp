@@ -10,20 +10,10 @@
 
 namespace ombrix {
 
-namespace {
-
-// Classic names the user sees in messages, whatever device lies behind them.
-QString comName(int n)
-{
-    return QStringLiteral("COM%1").arg(n);
-}
-
-} // namespace
-
 QString defaultPortName(int n)
 {
 #ifdef Q_OS_WIN
-    return comName(n);
+    return QStringLiteral("COM%1").arg(n);
 #else
     if (n >= 1 && n <= 4)
         return QStringLiteral("/dev/ttyUSB%1").arg(n - 1);
@@ -56,12 +46,6 @@ QtSerialControl::~QtSerialControl()
         m_port->close();
 }
 
-bool QtSerialControl::fail(const QString &reason)
-{
-    m_errorString = reason;
-    return false;
-}
-
 bool QtSerialControl::PortOpen(bool *ok) const
 {
     if (ok)
@@ -77,23 +61,17 @@ bool QtSerialControl::setPortOpen(bool open)
         return true;
     }
 
-    if (m_port->isOpen())
-        return fail(QStringLiteral("%1 is already open").arg(comName(m_commPort)));
-
     const QString device = portName();
-    if (device.isEmpty())
-        return fail(QStringLiteral("%1 has no device").arg(comName(m_commPort)));
+    if (m_port->isOpen() || device.isEmpty())
+        return false;
 
-    const auto cannotOpen = [&](const QString &reason) {
-        return fail(QStringLiteral("Cannot open %1 (%2): %3").arg(comName(m_commPort), device, reason));
-    };
 #ifdef Q_OS_UNIX
     // QSerialPort alone would take another program's port: it reads only its
     // own lock files, removes any other as stale, and looks for no advisory
     // lock. Its open would also change the holder's line settings.
     DeviceClaim claim(device);
-    if (const QString held = claim.check(); !held.isEmpty())
-        return cannotOpen(held);
+    if (!claim.check().isEmpty())
+        return false;
 #endif
 
     m_port->setPortName(device);
@@ -104,14 +82,13 @@ bool QtSerialControl::setPortOpen(bool open)
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     // Takes a lock file and puts the device in exclusive mode while open.
     if (!m_port->open(QIODevice::ReadWrite)) {
-        const QString reason = m_port->errorString();
         m_port->clearError();
-        return cannotOpen(reason);
+        return false;
     }
 #ifdef Q_OS_UNIX
-    if (const QString taken = claim.lock(int(m_port->handle())); !taken.isEmpty()) {
+    if (!claim.lock(int(m_port->handle())).isEmpty()) {
         closePort();
-        return cannotOpen(taken);
+        return false;
     }
 #endif
 
@@ -139,7 +116,7 @@ int QtSerialControl::CommPort() const
 bool QtSerialControl::setCommPort(int port)
 {
     if (m_port->isOpen())
-        return fail(QStringLiteral("Cannot change the port while %1 is open").arg(comName(m_commPort)));
+        return false;
     m_commPort = port;
     return true;
 }
@@ -167,7 +144,7 @@ int QtSerialControl::InputLen() const
 bool QtSerialControl::setInputLen(int len)
 {
     if (len < 0)
-        return fail(QStringLiteral("InputLen cannot be negative"));
+        return false;
     m_inputLen = len;
     return true;
 }
@@ -175,21 +152,16 @@ bool QtSerialControl::setInputLen(int len)
 bool QtSerialControl::Output(const QByteArray &bytes)
 {
     if (!m_port->isOpen())
-        return fail(QStringLiteral("No port is open"));
+        return false;
     if (bytes.isEmpty())
         return true;
 
-    const QString port = comName(m_commPort);
     // One write and an immediate flush: the frame leaves now and whole, not
     // in pieces whenever the event loop next runs.
     const qint64 written = m_port->write(bytes);
-    const bool ok = written == bytes.size() && m_port->isOpen() && m_port->flush();
-    if (!ok) {
-        // A failed write may already have closed the port (see onErrorOccurred).
-        const QString reason = m_port->isOpen() ? m_port->errorString() : QStringLiteral("the port was lost");
-        return fail(QStringLiteral("Cannot write to %1: %2").arg(port, reason));
-    }
-    return true;
+    // On a lost port the write or the flush fails, and by then the error
+    // handler has closed the port.
+    return written == bytes.size() && m_port->isOpen() && m_port->flush();
 }
 
 QByteArray QtSerialControl::Input()
@@ -214,10 +186,8 @@ int QtSerialControl::InBufferSize() const
 
 bool QtSerialControl::setInBufferSize(int bytes)
 {
-    if (m_port->isOpen())
-        return fail(QStringLiteral("Cannot resize the buffer while %1 is open").arg(comName(m_commPort)));
-    if (bytes < 1)
-        return fail(QStringLiteral("Buffer size must be at least 1"));
+    if (m_port->isOpen() || bytes < 1)
+        return false;
     m_inBufferSize = bytes;
     return true;
 }
@@ -225,11 +195,6 @@ bool QtSerialControl::setInBufferSize(int bytes)
 QString QtSerialControl::portName() const
 {
     return m_portName(m_commPort);
-}
-
-QString QtSerialControl::errorString() const
-{
-    return m_errorString;
 }
 
 void QtSerialControl::onReadyRead()

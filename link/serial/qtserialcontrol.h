@@ -80,11 +80,7 @@ public:
     // Device name the current CommPort maps to.
     QString portName() const;
 
-    // Why the most recent failed operation failed, in words for the user.
-    QString errorString() const;
-
 private:
-    bool fail(const QString &reason);
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void deliverEvents();
@@ -92,7 +88,6 @@ private:
 
     PortNameMapping m_portName;
     QSerialPort *m_port;
-    QString m_errorString;
     QByteArray m_inBuffer;
     int m_inBufferSize = DefaultInBufferSize;
     int m_commPort = 1;

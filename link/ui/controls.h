@@ -30,8 +30,6 @@ public:
     // no Change.
     bool setValue(int value);
 
-    QScrollBar *qtBar() const { return m_bar; }
-
 signals:
     void Change();
 

@@ -37,8 +37,6 @@ public:
     // Runs the port probe; call once after building, before showing.
     void Form_Load();
 
-    SerialControl &serial() const { return *MSC1; }
-
     // Shift alone held, and the press within 200 twips of the left edge.
     static constexpr bool RevealGesture(int shift, float x) { return shift == 1 && x < 200.0f; }
 

@@ -43,6 +43,7 @@ const QString NoPortText = QStringLiteral("未開啟");
 using probe::BoxWatcher;
 using probe::hexText;
 using probe::Patience;
+using probe::ProgramPatience;
 using probe::processCpuSeconds;
 using probe::runEventLoop;
 
@@ -220,6 +221,7 @@ private:
     std::unique_ptr<BoxWatcher> boxes;
     QHash<int, QString> devices; // what each COM number maps to right now
     SetterWindow *window = nullptr;
+    QtSerialControl *serial = nullptr; // the window's
     std::unique_ptr<QSignalSpy> ticks;
     Layout layout;
     quint32 seed = 0;
@@ -229,6 +231,7 @@ private:
     {
         layout = layoutOf(stage);
         auto control = std::make_unique<QtSerialControl>([this](int n) { return devices.value(n); });
+        serial = control.get();
         if (stage)
             window = new FrmOmbrixStage(std::move(control));
         else
@@ -256,7 +259,7 @@ private:
         return {};
     }
     template <typename T = QWidget> T *c(const QString &key) const { return probe::control<T>(window, key); }
-    QtSerialControl *port() const { return qobject_cast<QtSerialControl *>(&window->serial()); }
+    QtSerialControl *port() const { return serial; }
     Timer *rx() const { return window->findChild<Timer *>(QStringLiteral("TmrRx")); }
     QRadioButton *option(int n) const { return c<QRadioButton>(QStringLiteral("OptCom%1").arg(n)); }
     void press(const QString &key) { QTest::mouseClick(c(key), Qt::LeftButton); }
@@ -326,6 +329,7 @@ void TestFaults::cleanup()
     ticks.reset();
     delete window;
     window = nullptr;
+    serial = nullptr;
     boxes.reset();
 }
 
@@ -468,7 +472,7 @@ void TestFaults::flood()
     prober.start();
     QVERIFY(QTest::qWaitFor(
         [&] { return floodDone && ticks->count() > ticksAtEnd && boxes->open == 0 && !boxes->texts.isEmpty(); },
-        3 * Patience));
+        ProgramPatience));
     prober.stop();
     boxes->holdWhile = nullptr;
     qInfo("flood of %lld bytes took %lld ms; %d probes, worst wait %lld ms", qlonglong(sent),
@@ -524,7 +528,7 @@ void TestFaults::vanishesUnderOverflowBox()
     });
     boxes->holdWhile = [&] { return port()->PortOpen(); };
     writer.start();
-    QVERIFY(QTest::qWaitFor([&] { return gone && !port()->PortOpen() && boxes->open == 0; }, 3 * Patience));
+    QVERIFY(QTest::qWaitFor([&] { return gone && !port()->PortOpen() && boxes->open == 0; }, ProgramPatience));
     boxes->holdWhile = nullptr;
     QVERIFY(!writeFailed);
     QCOMPARE(boxes->texts, QStringList{OverflowText});
@@ -685,9 +689,10 @@ void addHolderRows(bool withOpenPortColumn)
 }
 
 // Another window of ours, holding `device` as its COM2.
-std::unique_ptr<SetterWindow> windowHolding(const QString &device)
+std::unique_ptr<SetterWindow> windowHolding(const QString &device, const QtSerialControl **port)
 {
     auto control = std::make_unique<QtSerialControl>([device](int n) { return n == 2 ? device : QString(); });
+    *port = control.get();
     auto other = std::make_unique<FrmOmbrixLevel>(std::move(control));
     other->OptCom2_Click();
     return other;
@@ -710,9 +715,10 @@ void TestFaults::busyPortAtStart()
     devices[3] = device;
     PortHolder program;
     std::unique_ptr<SetterWindow> other;
+    const QtSerialControl *otherPort = nullptr;
     if (holder == "window") {
-        other = windowHolding(device);
-        QVERIFY(other->serial().PortOpen());
+        other = windowHolding(device, &otherPort);
+        QVERIFY(otherPort->PortOpen());
     } else {
         QVERIFY2(program.hold(device, holder), program.reply().constData());
     }
@@ -726,7 +732,7 @@ void TestFaults::busyPortAtStart()
     QVERIFY(boxes->texts.isEmpty());
     QCOMPARE(PortHolder::lockBytes(device), lock);
     if (other)
-        QVERIFY(other->serial().PortOpen());
+        QVERIFY(otherPort->PortOpen());
 
     // Let go, the device is free for anyone, yet the probe does not rerun.
     other.reset();
@@ -769,8 +775,9 @@ void TestFaults::busyPortAtChoice()
     // Another program, or another window, takes COM2 after the probe.
     PortHolder program;
     std::unique_ptr<SetterWindow> otherWindow;
+    const QtSerialControl *otherPort = nullptr;
     if (holder == "window")
-        otherWindow = windowHolding(wanted.slavePath());
+        otherWindow = windowHolding(wanted.slavePath(), &otherPort);
     else
         QVERIFY2(program.hold(wanted.slavePath(), holder), program.reply().constData());
     const QByteArray lock = PortHolder::lockBytes(wanted.slavePath());
@@ -781,7 +788,7 @@ void TestFaults::busyPortAtChoice()
     QVERIFY(!port()->PortOpen());
     QCOMPARE(PortHolder::lockBytes(wanted.slavePath()), lock);
     if (otherWindow)
-        QVERIFY(otherWindow->serial().PortOpen());
+        QVERIFY(otherPort->PortOpen());
     // Nothing of ours is held: COM3's device is free for anyone.
     QSerialPort anyone(other.slavePath());
     QVERIFY2(anyone.open(QIODevice::ReadWrite), qPrintable(anyone.errorString()));

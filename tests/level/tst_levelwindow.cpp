@@ -1,6 +1,7 @@
 #include "bytes.h"
 #include "controls.h"
 #include "fakeserial.h"
+#include "fakestart.h"
 #include "frmombrixlevel.h"
 #include "patience.h"
 #ifdef OMBRIX_HAVE_PTY
@@ -24,15 +25,6 @@
 
 using namespace ombrix;
 using probe::hex;
-
-namespace {
-
-QRect px(int l, int t, int w, int h)
-{
-    return QRect(qRound(l / 15.0), qRound(t / 15.0), qRound(w / 15.0), qRound(h / 15.0));
-}
-
-} // namespace
 
 class TestLevelWindow : public QObject
 {
@@ -75,11 +67,9 @@ private:
 
 void TestLevelWindow::init()
 {
-    auto fake = std::make_unique<FakeSerial>();
-    fake->present = {8};
-    serial = fake.get();
-    window = new FrmOmbrixLevel(std::move(fake));
-    window->Form_Load();
+    auto started = probe::startOnFake<FrmOmbrixLevel>({8});
+    serial = started.serial;
+    window = started.window.release();
 }
 
 void TestLevelWindow::cleanup()
@@ -137,7 +127,7 @@ void TestLevelWindow::designMatches()
         const QString parent = w->parentWidget() == window ? QString() : w->parentWidget()->objectName();
         QCOMPARE(parent, QString(r.parent));
         QCOMPARE(probe::captionOf(w), QString(r.caption));
-        QCOMPARE(w->geometry(), px(r.left, r.top, r.width, r.height));
+        QCOMPARE(w->geometry(), probe::px(r.left, r.top, r.width, r.height));
         if (r.points > 0) {
             QCOMPARE(w->font().pointSizeF(), r.points);
             QCOMPARE(w->font().bold(), r.bold);
@@ -234,13 +224,17 @@ void TestLevelWindow::timeEntry()
     QCOMPARE(c<QLineEdit>("TextLo")->text(), QString("7"));
     enter("TextLo", "1234", false);
     QCOMPARE(c<QLineEdit>("TextLo")->text(), QString("123"));
+
+    // Text set by code is a change as well: the bar follows.
+    c<QLineEdit>("TextLo")->setText("12");
+    QCOMPARE(values()[2], 12);
 }
 
 void TestLevelWindow::upArrowRaises()
 {
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
-    QScrollBar *bar = c<VScrollBar>("VsHi")->qtBar();
+    QScrollBar *bar = probe::innerBar(c<VScrollBar>("VsHi"));
     QTest::mouseClick(bar, Qt::LeftButton, {}, probe::arrow(bar, true));
     QCOMPARE(values()[0], 11);
     QCOMPARE(texts()[0], QString("11"));
@@ -289,14 +283,16 @@ void TestLevelWindow::roundTripThroughSetter()
     PseudoTerminal setter;
     QVERIFY2(setter.isValid(), qPrintable(setter.errorString()));
     const QString path = setter.slavePath();
-    window = new FrmOmbrixLevel(std::make_unique<QtSerialControl>([path](int n) { return n == 3 ? path : QString(); }));
+    auto control = std::make_unique<QtSerialControl>([path](int n) { return n == 3 ? path : QString(); });
+    const QtSerialControl *port = control.get();
+    window = new FrmOmbrixLevel(std::move(control));
     window->Form_Load();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
     QVERIFY(c("OptCom3")->isEnabled());
     QVERIFY(!c("OptCom4")->isEnabled());
     QTest::mouseClick(c("OptCom3"), Qt::LeftButton, {}, QPoint(8, 12));
-    QVERIFY(window->serial().PortOpen());
+    QVERIFY(port->PortOpen());
 
     enter("TextHi", "42", true);
     enter("TextStop", "0", true);

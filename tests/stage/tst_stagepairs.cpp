@@ -2,6 +2,7 @@
 #include "bytes.h"
 #include "controls.h"
 #include "fakeserial.h"
+#include "fakestart.h"
 #include "frmombrixstage.h"
 #include "patience.h"
 #ifdef OMBRIX_HAVE_PTY
@@ -100,12 +101,9 @@ private:
 
 void TestStagePairs::init()
 {
-    auto fake = std::make_unique<FakeSerial>();
-    fake->present = {8};
-    serial = fake.get();
-    window = new FrmOmbrixStage(std::move(fake));
-    window->Form_Load();
-    window->show();
+    auto started = probe::startOnFake<FrmOmbrixStage>({8});
+    serial = started.serial;
+    window = started.window.release();
     QVERIFY(QTest::qWaitForWindowActive(window));
 }
 
@@ -181,7 +179,7 @@ void TestStagePairs::commaLocale()
 
 void TestStagePairs::arrowsAtTheEnds()
 {
-    QScrollBar *qt = bar(4, 0)->qtBar();
+    QScrollBar *qt = probe::innerBar(bar(4, 0));
     bar(4, 0)->setValue(255);
     type(box(4, 0), {"999", true});
     QTest::mouseClick(qt, Qt::LeftButton, {}, probe::arrow(qt, true));
@@ -321,12 +319,14 @@ void TestStagePairs::roundTripThroughSetter()
     PseudoTerminal setter;
     QVERIFY2(setter.isValid(), qPrintable(setter.errorString()));
     const QString path = setter.slavePath();
-    window = new FrmOmbrixStage(std::make_unique<QtSerialControl>([path](int n) { return n == 1 ? path : QString(); }));
+    auto control = std::make_unique<QtSerialControl>([path](int n) { return n == 1 ? path : QString(); });
+    const QtSerialControl *port = control.get();
+    window = new FrmOmbrixStage(std::move(control));
     window->Form_Load();
     window->show();
     QVERIFY(QTest::qWaitForWindowActive(window));
     QTest::mouseClick(probe::control(window, "OptCom1"), Qt::LeftButton);
-    QVERIFY(window->serial().PortOpen());
+    QVERIFY(port->PortOpen());
 
     // Edit, write: the setter stores what it gets.
     type(box(1, 0), {"42"});

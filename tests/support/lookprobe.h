@@ -6,6 +6,7 @@
 
 #include "controls.h"
 #include "design.h"
+#include "widgetprobe.h"
 
 #include <QHash>
 #include <QIcon>
@@ -110,7 +111,7 @@ inline int inkOutside(QWidget *w)
 // both arrows must be as wide as the control. Empty when all is right.
 inline QString barFillsBox(ombrix::VScrollBar *holder)
 {
-    QScrollBar *bar = holder->qtBar();
+    QScrollBar *bar = probe::innerBar(holder);
     if (bar->geometry() != holder->rect())
         return QStringLiteral("a bar %1 x %2 px at (%3, %4) in a box %5 x %6 px")
             .arg(bar->width()).arg(bar->height()).arg(bar->x()).arg(bar->y()).arg(holder->width()).arg(holder->height());

@@ -7,7 +7,8 @@ namespace probe {
 
 constexpr int Patience = 10000; // ms
 
-// For a whole program or server to start, show its window or end.
+// For a whole program or server to start, show its window or end, and for
+// a long run of traffic to be over.
 constexpr int ProgramPatience = 3 * Patience; // ms
 
 } // namespace probe

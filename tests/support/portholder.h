@@ -44,7 +44,8 @@ public:
     }
 
     // Tries the device as another user ("open": through the serial control,
-    // "raw": a plain open). The helper's answer: "opened" or "refused: ...".
+    // "raw": a plain open). The helper's answer: "opened" or "refused", the
+    // latter followed by ": <the system's reason>" for a plain open.
     static QByteArray tryAs(const QString &how, const QString &device, uint uid, int timeoutMs = 10000)
     {
         QProcess p;

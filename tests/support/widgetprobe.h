@@ -23,6 +23,13 @@
 
 namespace probe {
 
+// A rectangle of the design, in twips, as pixels on screen: 15 twips to
+// the pixel.
+inline QRect px(int left, int top, int width, int height)
+{
+    return QRect(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0), qRound(height / 15.0));
+}
+
 // Where a label's or a text box's text sits in its box: "left top",
 // "centre top", "right middle" and so on; empty for any other control.
 inline QString textPlace(QWidget *w)
@@ -79,6 +86,13 @@ inline QPoint partCentre(QScrollBar *bar, QStyle::SubControl part)
     opt.pageStep = bar->pageStep();
     opt.subControls = QStyle::SC_All;
     return bar->style()->subControlRect(QStyle::CC_ScrollBar, &opt, part, bar).center();
+}
+
+// The Qt scroll bar inside one of our bars, for clicks and keys aimed at
+// its parts.
+inline QScrollBar *innerBar(QWidget *bar)
+{
+    return bar->findChild<QScrollBar *>();
 }
 
 inline QPoint arrow(QScrollBar *bar, bool up)

@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace ombrix;
@@ -26,6 +27,21 @@ std::unique_ptr<SetterWindow> start(std::unique_ptr<SerialControl> serial)
 }
 
 const Start starts[] = {start<FrmOmbrixStage>, start<FrmOmbrixLevel>};
+
+// Notes whether any window was on screen while the probe went through the
+// ports.
+class WatchedSerial : public FakeSerial
+{
+public:
+    bool shownDuringProbe = false;
+
+    bool setCommPort(int port) override
+    {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        shownDuringProbe |= std::any_of(windows.cbegin(), windows.cend(), [](QWidget *w) { return w->isVisible(); });
+        return FakeSerial::setCommPort(port);
+    }
+};
 
 } // namespace
 
@@ -51,9 +67,9 @@ void TestStartup::startsProbedAndShown()
     QFETCH(int, program);
     QFETCH(QString, name);
     QFETCH(QString, desktopEntry);
-    auto serial = std::make_unique<FakeSerial>();
+    auto serial = std::make_unique<WatchedSerial>();
     serial->present = {3, 6};
-    FakeSerial *fake = serial.get();
+    WatchedSerial *fake = serial.get();
 
     const std::unique_ptr<SetterWindow> window = starts[program](std::move(serial));
 
@@ -69,6 +85,8 @@ void TestStartup::startsProbedAndShown()
         QCOMPARE(probe::control(window.get(), QStringLiteral("OptCom%1").arg(n))->isEnabled(), n == 3 || n == 6);
     QVERIFY(window->isVisible());
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // The operator never sees the options of absent ports enabled.
+    QVERIFY(!fake->shownDuringProbe);
 }
 
 QTEST_MAIN(TestStartup)

@@ -4,6 +4,7 @@
 
 #include "lookup.h"
 #include "fakeserial.h"
+#include "fakestart.h"
 #include "frmombrixlevel.h"
 #include "frmombrixstage.h"
 #include "leveldesign.h"
@@ -29,12 +30,15 @@ struct Program
 {
     const char *name;
     std::function<std::unique_ptr<SetterWindow>(std::unique_ptr<SerialControl>)> make;
+    probe::Started<SetterWindow> (*start)(const QSet<int> &present);
     const Design &design;
 };
 
 const Program programs[] = {
-    {"Ombrix5", [](auto serial) { return std::make_unique<FrmOmbrixStage>(std::move(serial)); }, stageDesign()},
-    {"Ombrix3", [](auto serial) { return std::make_unique<FrmOmbrixLevel>(std::move(serial)); }, levelDesign()},
+    {"Ombrix5", [](auto serial) { return std::make_unique<FrmOmbrixStage>(std::move(serial)); },
+     probe::startOnFake<FrmOmbrixStage, SetterWindow>, stageDesign()},
+    {"Ombrix3", [](auto serial) { return std::make_unique<FrmOmbrixLevel>(std::move(serial)); },
+     probe::startOnFake<FrmOmbrixLevel, SetterWindow>, levelDesign()},
 };
 
 // One row per control of the given kinds in both windows.
@@ -203,12 +207,8 @@ void TestWindowLook::focusOnFirstControlThatTakesIt()
     QFETCH(int, program);
     QFETCH(QSet<int>, present);
     QFETCH(QString, focused);
-    auto serial = std::make_unique<FakeSerial>();
-    serial->present = present;
-    const auto window = programs[program].make(std::move(serial));
-    window->Form_Load();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    const auto started = programs[program].start(present);
+    QVERIFY(QTest::qWaitForWindowActive(started.window.get()));
     QTRY_COMPARE(focusedControl(), focused);
 }
 

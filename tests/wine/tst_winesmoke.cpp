@@ -12,6 +12,7 @@
 #include "design.h"
 #include "lookup.h"
 #include "leveldesign.h"
+#include "patience.h"
 #include "pty.h"
 #include "stagedesign.h"
 #include "twips.h"
@@ -29,7 +30,6 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
-#include <functional>
 #include <memory>
 
 using namespace ombrix;
@@ -38,15 +38,14 @@ namespace {
 
 using probe::hex;
 
-constexpr int Patience = 60000; // ms; Wine's first start of a prefix is slow
+using probe::Patience;
+
+constexpr int WinePatience = 60000; // ms; Wine's first start of a prefix is slow
 
 // The check byte, computed apart from the programs' own code.
-QByteArray withCheck(QByteArray frame)
+QByteArray withCheck(const QByteArray &frame)
 {
-    char check = 0x5A;
-    for (char b : frame)
-        check ^= b;
-    return frame + check;
+    return frame + char(0x5A ^ probe::xorAll(frame));
 }
 
 QString run(const QString &program, const QStringList &args)
@@ -54,7 +53,7 @@ QString run(const QString &program, const QStringList &args)
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
-    if (!p.waitForFinished(Patience) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+    if (!p.waitForFinished(WinePatience) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         return QStringLiteral("%1 %2 failed: %3").arg(program, args.join(' '), QString::fromLocal8Bit(p.readAll()));
     return QString();
 }
@@ -215,7 +214,6 @@ private:
     QString mapPorts(const QString &com2, const QString &com8);
     // Waits until the area shows the reference crop `name`, or records it.
     bool shows(const QPoint &origin, const QRect &r, const QString &name, QString *why);
-    bool waitFor(const std::function<bool()> &done, int ms = Patience);
 
     std::unique_ptr<Desktop> screen;
     std::unique_ptr<QProcess> running;
@@ -242,7 +240,7 @@ void TestWineSmoke::cleanup()
 {
     if (running) {
         running->kill();
-        running->waitForFinished(Patience);
+        running->waitForFinished(WinePatience);
         running.reset();
     }
     run(QStringLiteral("wineserver"), {QStringLiteral("-k")});
@@ -263,17 +261,6 @@ QString TestWineSmoke::mapPorts(const QString &com2, const QString &com8)
     return run(QStringLiteral("wineserver"), {QStringLiteral("-w")});
 }
 
-bool TestWineSmoke::waitFor(const std::function<bool()> &done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
 bool TestWineSmoke::shows(const QPoint &origin, const QRect &r, const QString &name, QString *why)
 {
     const QString file = expected.filePath(name + QStringLiteral(".png"));
@@ -281,13 +268,15 @@ bool TestWineSmoke::shows(const QPoint &origin, const QRect &r, const QString &n
     if (record) {
         // Wait until something is drawn there and stays, then keep it.
         QImage last;
-        waitFor([&] {
+        const bool settled = QTest::qWaitFor([&] {
             const QImage now = screen->grab(on);
             const bool same = !isBlank(now) && now == last;
             last = now;
             QTest::qWait(300);
             return same;
-        });
+        }, WinePatience);
+        if (!settled)
+            qWarning("%s never settled; keeping the last grab", qPrintable(name));
         if (!last.save(file))
             *why = QStringLiteral("cannot write %1").arg(file);
         return why->isEmpty();
@@ -298,7 +287,8 @@ bool TestWineSmoke::shows(const QPoint &origin, const QRect &r, const QString &n
         return false;
     }
     QImage now;
-    if (waitFor([&] { return (now = screen->grab(on)) == want.convertToFormat(QImage::Format_RGB32); }, 10000))
+    const QImage wanted = want.convertToFormat(QImage::Format_RGB32);
+    if (QTest::qWaitFor([&] { return (now = screen->grab(on)) == wanted; }, Patience))
         return true;
     const QString seen = shots.filePath(name + QStringLiteral("-seen.png"));
     now.save(seen);
@@ -338,10 +328,10 @@ void TestWineSmoke::program()
     QVERIFY2(running->waitForStarted(), qPrintable(running->errorString()));
 
     Window w = 0;
-    QVERIFY2(waitFor([&] { return (w = screen->findWindow(p.title)) != 0; }),
+    QVERIFY2(QTest::qWaitFor([&] { return (w = screen->findWindow(p.title)) != 0; }, WinePatience),
              qPrintable(QStringLiteral("no window titled exactly \"%1\"; titles shown: %2")
                             .arg(p.title, screen->titles().join(QStringLiteral(", ")))));
-    if (p.centred && !waitFor([&] { return xwin::isCentred(screen->area(w), screen->root()); }, 10000)) {
+    if (p.centred && !QTest::qWaitFor([&] { return xwin::isCentred(screen->area(w), screen->root()); }, Patience)) {
         const QRect whole = screen->area(w);
         QFAIL(qPrintable(QStringLiteral("the window with its frame is at %1,%2 %3x%4 on a %5x%6 screen")
                              .arg(whole.x()).arg(whole.y()).arg(whole.width()).arg(whole.height())
@@ -371,7 +361,7 @@ void TestWineSmoke::program()
                                 {"CmdRd", hex("03035a0000")}};
     for (const Command &c : commands) {
         screen->click(centre(c.button));
-        QCOMPARE(com2.readMaster(5, 10000).toHex(' '), c.frame.toHex(' '));
+        QCOMPARE(com2.readMaster(5, Patience).toHex(' '), c.frame.toHex(' '));
     }
     // The choice closed COM8, and nothing went to it.
     QVERIFY(!heldByAnother(com8.slavePath()));
@@ -384,7 +374,8 @@ void TestWineSmoke::program()
     QElapsedTimer sinceLastByte;
     QVERIFY(com2.write(hex("00414243")));
     sinceLastByte.start();
-    QVERIFY2(waitFor([&] { return screen->grab(labelOnScreen) != blank; }, 10000), "the version never showed");
+    QVERIFY2(QTest::qWaitFor([&] { return screen->grab(labelOnScreen) != blank; }, Patience),
+             "the version never showed");
     const qint64 shownAfter = sinceLastByte.elapsed();
     qInfo("%s: version shown %lld ms after its last byte", qPrintable(tag), shownAfter);
     QVERIFY2(shownAfter >= 110, qPrintable(QStringLiteral("shown after %1 ms").arg(shownAfter)));
@@ -394,9 +385,9 @@ void TestWineSmoke::program()
     const QRect box = placeOf(*p.design, p.firstTimeBox).translated(origin);
     const QImage before = screen->grab(box);
     QVERIFY(com2.write(p.reply));
-    QVERIFY2(waitFor([&] { return screen->grab(box) != before; }, 10000), "the reply never showed");
+    QVERIFY2(QTest::qWaitFor([&] { return screen->grab(box) != before; }, Patience), "the reply never showed");
     screen->click(centre("CmdWr"));
-    QCOMPARE(com2.readMaster(int(p.write.size()), 10000).toHex(' '), p.write.toHex(' '));
+    QCOMPARE(com2.readMaster(int(p.write.size()), Patience).toHex(' '), p.write.toHex(' '));
 
     const QImage whole = screen->grab(screen->area(w).intersected(screen->root()));
     QVERIFY(whole.save(shots.filePath(tag + QStringLiteral(".png"))));

@@ -15,6 +15,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include <cerrno>
@@ -31,6 +32,10 @@
 #include <unistd.h>
 
 using ombrix::QtSerialControl;
+
+// An operation on the control, and whether it was carried out.
+using Operation = std::function<bool(QtSerialControl &)>;
+Q_DECLARE_METATYPE(Operation)
 
 namespace {
 
@@ -251,7 +256,7 @@ void TestQtSerialControl::openUsesFixedLineSettings()
     }
 
     auto control = controlOn(pty);
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
 
     // A pseudo-terminal keeps 8N1 whatever it is asked, so look at what the
     // control asked of its port too.
@@ -290,11 +295,11 @@ void TestQtSerialControl::outputArrivesUnchanged()
     PseudoTerminal pty;
     QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
     auto control = controlOn(pty);
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
 
     // No event loop runs between the call and the read: the bytes must have
     // left during Output itself.
-    QVERIFY2(control->Output(frame), qPrintable(control->errorString()));
+    QVERIFY(control->Output(frame));
     const QByteArray got = pty.readMaster(frame.size(), Patience);
     QCOMPARE(got.toHex(' '), frame.toHex(' '));
     QCOMPARE(pty.lastReadChunks().size(), 1);
@@ -323,7 +328,7 @@ void TestQtSerialControl::input()
     QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
     auto control = controlOn(pty);
     EventLog log(*control);
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
     QVERIFY(control->setInputLen(inputLen));
 
     QVERIFY(pty.write(sent));
@@ -346,7 +351,7 @@ void TestQtSerialControl::discardWaitingBytes()
     PseudoTerminal pty;
     QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
     auto control = controlOn(pty);
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
 
     QVERIFY(pty.write("stale"));
     QTRY_COMPARE_WITH_TIMEOUT(control->InBufferCount(), 5, Patience);
@@ -365,7 +370,7 @@ void TestQtSerialControl::openAndCloseEmptyTheBuffer()
     PseudoTerminal pty;
     QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
     auto control = controlOn(pty);
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
 
     QVERIFY(pty.write("left over"));
     QTRY_COMPARE_WITH_TIMEOUT(control->InBufferCount(), 9, Patience);
@@ -375,7 +380,7 @@ void TestQtSerialControl::openAndCloseEmptyTheBuffer()
 
     // Bytes the device sent while the port was closed are not replies either.
     QVERIFY(pty.write("while closed"));
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
     QCOMPARE(control->InBufferCount(), 0);
     QVERIFY(pty.write("new"));
     QTRY_COMPARE_WITH_TIMEOUT(control->InBufferCount(), 3, Patience);
@@ -400,17 +405,13 @@ void TestQtSerialControl::openFails()
 
     QString path;
     int port = 3;
-    QString reason;
     if (kind == "missing") {
         path = dir.filePath("ttyNone");
-        reason = "Cannot open COM3 (" + path + "): ";
     } else if (kind == "vanished") {
         path = pty.slavePath();
         pty.closeMaster();
-        reason = "Cannot open COM3 (" + path + "): ";
     } else {
         port = 9; // the default table has no device for it
-        reason = "COM9 has no device";
     }
 
     QtSerialControl control([path](int n) { return n == 3 ? path : ombrix::defaultPortName(n); });
@@ -418,7 +419,6 @@ void TestQtSerialControl::openFails()
     LockFolderWatch lockFolder;
     QVERIFY(lockFolder.isValid());
     QVERIFY(!control.setPortOpen(true));
-    QVERIFY2(control.errorString().startsWith(reason), qPrintable(control.errorString()));
     QVERIFY(!control.PortOpen());
     // A device that is not there costs no lock file, not even for a moment.
     const QString device = control.portName().section('/', -1);
@@ -428,7 +428,6 @@ void TestQtSerialControl::openFails()
     }
     QCOMPARE(control.InBufferCount(), 0);
     QVERIFY(!control.Output("x"));
-    QCOMPARE(control.errorString(), QString("No port is open"));
     // The failure leaves a state from which another port can be chosen.
     QVERIFY(control.setCommPort(4));
     QCOMPARE(control.CommPort(), 4);
@@ -450,15 +449,14 @@ void TestQtSerialControl::heldPortCannotBeOpenedTwice()
     auto holder = controlOn(pty);
     QSerialPort plainHolder(pty.slavePath());
     if (holderIsControl)
-        QVERIFY2(holder->setPortOpen(true), qPrintable(holder->errorString()));
+        QVERIFY(holder->setPortOpen(true));
     else
         QVERIFY2(plainHolder.open(QIODevice::ReadWrite), qPrintable(plainHolder.errorString()));
 
     auto second = controlOn(pty);
     QVERIFY(!second->setPortOpen(true));
-    QVERIFY2(second->errorString().startsWith("Cannot open COM1 (" + pty.slavePath() + "): "),
-             qPrintable(second->errorString()));
     QVERIFY(!second->PortOpen());
+    QVERIFY(!second->Output("x"));
 
     // The holder is undisturbed.
     if (holderIsControl) {
@@ -472,7 +470,7 @@ void TestQtSerialControl::heldPortCannotBeOpenedTwice()
     }
 
     // Released, the port opens.
-    QVERIFY2(second->setPortOpen(true), qPrintable(second->errorString()));
+    QVERIFY(second->setPortOpen(true));
     QVERIFY(second->PortOpen());
 }
 
@@ -510,28 +508,28 @@ void TestQtSerialControl::heldByAnotherProgram()
     auto control = controlOn(pty);
     for (int attempt = 0; attempt < 2; ++attempt) {
         QVERIFY2(!control->setPortOpen(true), "opened a port another program holds");
-        QVERIFY2(control->errorString().startsWith("Cannot open COM1 (" + device + "): "),
-                 qPrintable(control->errorString()));
         QVERIFY(!control->PortOpen());
         QCOMPARE(PortHolder::lockBytes(device), lockBefore);
         QCOMPARE(lookFromOutside(pty), before);
     }
 
     // Another user, whom the kernel keeps out of exclusive mode, is refused
-    // as well (only root can try this: it needs a second user).
+    // as well (only root can try this: it needs a second user). The lock
+    // file is made that user's, so only seeing the holder alive, though it
+    // cannot be signalled, keeps the file from being removed as stale.
     if (::geteuid() == 0) {
+        const uint other = 65534;
         QCOMPARE(::chmod(QFile::encodeName(device).constData(), 0666), 0);
-        const QByteArray answer = PortHolder::tryAs("open", device, 65534);
-        QVERIFY2(answer.startsWith("refused"), answer.constData());
-        // A holder of another user's is alive too, though it cannot be signalled.
         if (withLockFile)
-            QVERIFY2(answer.contains("process " + QByteArray::number(holder.pid())), answer.constData());
+            QCOMPARE(::chown(QFile::encodeName(PortHolder::lockFile(device)).constData(), other, other), 0);
+        const QByteArray answer = PortHolder::tryAs("open", device, other);
+        QCOMPARE(answer, QByteArray("refused"));
         QCOMPARE(PortHolder::lockBytes(device), lockBefore);
     }
 
     holder.release();
     QCOMPARE(PortHolder::lockBytes(device), QByteArray());
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
     QVERIFY(control->PortOpen());
     QVERIFY(control->Output("ok"));
     QCOMPARE(pty.readMaster(2, Patience), QByteArray("ok"));
@@ -595,7 +593,7 @@ void TestQtSerialControl::staleLockIsReplaced()
     stale.close();
 
     auto control = controlOn(pty);
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
     QVERIFY(control->PortOpen());
     const QByteArray ours = PortHolder::lockBytes(pty.slavePath());
     QCOMPARE(ours.left(ours.indexOf('\n')), QByteArray::number(QCoreApplication::applicationPid()));
@@ -616,7 +614,7 @@ void TestQtSerialControl::ownHoldIsAnnounced()
     QVERIFY(free.lockable);
 
     auto control = controlOn(pty);
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
     QVERIFY(control->PortOpen());
 
     const QByteArray lock = PortHolder::lockBytes(device);
@@ -642,53 +640,39 @@ void TestQtSerialControl::ownHoldIsAnnounced()
 void TestQtSerialControl::refusedOperationChangesNothing_data()
 {
     QTest::addColumn<bool>("open");
-    QTest::addColumn<QString>("operation");
-    QTest::addColumn<QString>("reason");
+    QTest::addColumn<Operation>("operation");
 
-    QTest::newRow("write while closed") << false << "write" << "No port is open";
-    QTest::newRow("open twice") << true << "open" << "COM1 is already open";
-    QTest::newRow("port change while open") << true << "port 2" << "Cannot change the port while COM1 is open";
-    QTest::newRow("buffer resize while open") << true << "buffer 16" << "Cannot resize the buffer while COM1 is open";
-    QTest::newRow("buffer of no bytes") << false << "buffer 0" << "Buffer size must be at least 1";
-    QTest::newRow("negative input length") << true << "len -1" << "InputLen cannot be negative";
+    QTest::newRow("write while closed") << false << Operation([](QtSerialControl &c) { return c.Output("x"); });
+    QTest::newRow("open twice") << true << Operation([](QtSerialControl &c) { return c.setPortOpen(true); });
+    QTest::newRow("port change while open") << true << Operation([](QtSerialControl &c) { return c.setCommPort(2); });
+    QTest::newRow("buffer resize while open")
+        << true << Operation([](QtSerialControl &c) { return c.setInBufferSize(16); });
+    QTest::newRow("buffer of no bytes") << false << Operation([](QtSerialControl &c) { return c.setInBufferSize(0); });
+    QTest::newRow("negative input length") << true << Operation([](QtSerialControl &c) { return c.setInputLen(-1); });
 }
 
 void TestQtSerialControl::refusedOperationChangesNothing()
 {
     QFETCH(bool, open);
-    QFETCH(QString, operation);
-    QFETCH(QString, reason);
+    QFETCH(Operation, operation);
 
     PseudoTerminal pty;
     QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
     auto control = controlOn(pty);
-    if (open)
-        QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    if (open) {
+        QVERIFY(control->setPortOpen(true));
+        // Bytes waiting when the refusal comes stay waiting.
+        QVERIFY(pty.write("kept"));
+        QTRY_COMPARE_WITH_TIMEOUT(control->InBufferCount(), 4, Patience);
+    }
 
-    bool done = true;
-    if (operation == "write")
-        done = control->Output("x");
-    else if (operation == "open")
-        done = control->setPortOpen(true);
-    else if (operation == "port 2")
-        done = control->setCommPort(2);
-    else if (operation == "buffer 16")
-        done = control->setInBufferSize(16);
-    else if (operation == "buffer 0")
-        done = control->setInBufferSize(0);
-    else if (operation == "len -1")
-        done = control->setInputLen(-1);
-    else
-        QFAIL(qPrintable("no such operation: " + operation));
-    QVERIFY(!done);
-    QCOMPARE(control->errorString(), reason);
+    QVERIFY(!operation(*control));
 
     QCOMPARE(control->PortOpen(), open);
     QCOMPARE(control->CommPort(), 1);
-    QCOMPARE(control->InBufferSize(), int(QtSerialControl::DefaultInBufferSize));
+    QCOMPARE(control->InBufferSize(), 1024);
     QCOMPARE(control->InputLen(), 0);
-    QCOMPARE(control->InBufferCount(), 0);
-    QCOMPARE(control->Input(), QByteArray());
+    QCOMPARE(control->Input(), open ? QByteArray("kept") : QByteArray());
     if (open) {
         // Still the same port, still working.
         QVERIFY(control->Output("ok"));
@@ -727,7 +711,7 @@ void TestQtSerialControl::overflow()
         capacity = 1024;
     QCOMPARE(control->InBufferSize(), capacity);
     EventLog log(*control);
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
 
     const QByteArray data = pattern(sent);
     QVERIFY(pty.write(data));
@@ -771,7 +755,7 @@ void TestQtSerialControl::eventsDuringNestedEventLoop()
     PseudoTerminal pty;
     QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
     auto control = controlOn(pty);
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
 
     // The first handler runs a nested event loop, as a modal message box
     // would, and the device answers again meanwhile. The second answer must
@@ -817,7 +801,7 @@ void TestQtSerialControl::handlerClosingPortDropsPendingEvents()
     QVERIFY(control->setInBufferSize(4));
     EventLog log(*control);
     connect(control.get(), &QtSerialControl::OnComm, this, [&] { control->setPortOpen(false); });
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
 
     // Receive and overrun at once; the handler of the first closes the port.
     QVERIFY(pty.write("0123456789"));
@@ -841,7 +825,7 @@ void TestQtSerialControl::lostPort()
     QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
     auto control = controlOn(pty);
     QSignalSpy comm(control.get(), &QtSerialControl::OnComm);
-    QVERIFY2(control->setPortOpen(true), qPrintable(control->errorString()));
+    QVERIFY(control->setPortOpen(true));
 
     // A working link first, then the adapter is pulled out.
     QVERIFY(pty.write("hi"));
@@ -852,7 +836,6 @@ void TestQtSerialControl::lostPort()
 
     if (noticedByWrite) {
         QVERIFY(!control->Output("x"));
-        QVERIFY2(control->errorString().startsWith("Cannot write to COM1: "), qPrintable(control->errorString()));
         QVERIFY(!control->PortOpen());
     }
     QTRY_VERIFY_WITH_TIMEOUT(!control->PortOpen(), Patience);
@@ -868,10 +851,8 @@ void TestQtSerialControl::lostPort()
     QVERIFY(!control->PortOpen());
     QCOMPARE(control->Input(), QByteArray());
     QVERIFY(!control->Output("x"));
-    QCOMPARE(control->errorString(), QString("No port is open"));
     // The device is gone, so reopening fails like a missing port.
     QVERIFY(!control->setPortOpen(true));
-    QVERIFY2(control->errorString().startsWith("Cannot open COM1 ("), qPrintable(control->errorString()));
     QVERIFY(!control->PortOpen());
 }
 

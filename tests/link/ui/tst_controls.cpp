@@ -59,7 +59,7 @@ private slots:
     void scrollBarAssignment_data();
     void scrollBarAssignment();
     void scrollBarDragRaisesChangeOnRelease();
-    void textBoxChangeAndMaxLength();
+    void textBoxMaxLength();
     void timerNeverTicksWithoutInterval();
     void timerRestartsItsCount();
     void messageBoxIsPlainOk();
@@ -90,7 +90,7 @@ void TestControls::scrollBarArrows()
     VScrollBar vs(255, 0, start);
     QVERIFY(showAlone(vs, {33, 41}));
     QSignalSpy change(&vs, &VScrollBar::Change);
-    QScrollBar *bar = vs.qtBar();
+    QScrollBar *bar = probe::innerBar(&vs);
     QTest::mouseClick(bar, Qt::LeftButton, {}, probe::partCentre(bar, up ? QStyle::SC_ScrollBarSubLine : QStyle::SC_ScrollBarAddLine));
     QCOMPARE(vs.Value(), expected);
     QCOMPARE(change.count(), expected == start ? 0 : 1);
@@ -108,7 +108,7 @@ void TestControls::scrollBarKeysAndWheelAgreeWithArrows()
 {
     VScrollBar vs(255, 0, 100);
     QVERIFY(showAlone(vs, {33, 120}));
-    QScrollBar *bar = vs.qtBar();
+    QScrollBar *bar = probe::innerBar(&vs);
     QTest::keyClick(bar, Qt::Key_Up);
     QCOMPARE(vs.Value(), 101);
     QTest::keyClick(bar, Qt::Key_Down);
@@ -155,7 +155,7 @@ void TestControls::scrollBarDragRaisesChangeOnRelease()
     VScrollBar vs(255, 0, 128);
     QVERIFY(showAlone(vs, {33, 300}));
     QSignalSpy change(&vs, &VScrollBar::Change);
-    QScrollBar *bar = vs.qtBar();
+    QScrollBar *bar = probe::innerBar(&vs);
     const QPoint thumb = probe::partCentre(bar, QStyle::SC_ScrollBarSlider);
     QTest::mousePress(bar, Qt::LeftButton, {}, thumb);
     QMouseEvent move(QEvent::MouseMove, thumb - QPoint(0, 60), bar->mapToGlobal(thumb - QPoint(0, 60)),
@@ -168,17 +168,13 @@ void TestControls::scrollBarDragRaisesChangeOnRelease()
     QVERIFY2(vs.Value() > 128, "dragging the thumb up raises the value");
 }
 
-void TestControls::textBoxChangeAndMaxLength()
+void TestControls::textBoxMaxLength()
 {
     Design d;
     d << textBox("TextStep1", 0).at(0, 0).size(615, 555).maxChars(3).text("5");
     QWidget window;
     auto *box = qobject_cast<QLineEdit *>(buildDesign(&window, d).value("TextStep1(0)"));
     QVERIFY(box);
-    QSignalSpy change(box, &QLineEdit::textChanged);
-    box->setText("12");
-    QCOMPARE(change.count(), 1);
-
     box->clear();
     QTest::keyClicks(box, "1234");
     QCOMPARE(box->text(), QString("123"));
