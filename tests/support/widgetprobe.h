@@ -60,7 +60,7 @@ inline bool boxed(QWidget *w)
 }
 
 // Whether the whole window, its frame included, stands in the middle of the
-// room its screen leaves free, to the pixel either way.
+// room its screen leaves free.
 inline bool centredOnScreen(QWidget *window)
 {
     if (!window->screen())
@@ -69,7 +69,10 @@ inline bool centredOnScreen(QWidget *window)
     const QRect room = window->screen()->availableGeometry();
     const QPoint twiceOff = 2 * (whole.topLeft() - room.topLeft())
         + QPoint(whole.width() - room.width(), whole.height() - room.height());
-    return qAbs(twiceOff.x()) <= 2 && qAbs(twiceOff.y()) <= 2;
+    // Window systems disagree by a few pixels on where a frame ends (Wine,
+    // Windows' invisible resize borders); a window left where it was put
+    // is off by far more.
+    return qAbs(twiceOff.x()) <= 16 && qAbs(twiceOff.y()) <= 16;
 }
 
 // Centre of one part of a scroll bar (an arrow, the track, the thumb).
