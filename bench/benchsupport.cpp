@@ -1,5 +1,6 @@
 #include "benchsupport.h"
 
+#include "floor.h"
 #include "frmombrixlevel.h"
 #include "frmombrixstage.h"
 
@@ -39,7 +40,7 @@ qint64 monotonicNs()
 
 bool parseKind(const QString &text, Kind *kind)
 {
-    for (Kind k : {Kind::Stage, Kind::Level, Kind::Bare}) {
+    for (Kind k : {Kind::Stage, Kind::Level, Kind::Floor, Kind::Bare}) {
         if (text == QLatin1String(kindName(k))) {
             *kind = k;
             return true;
@@ -53,6 +54,7 @@ const char *kindName(Kind kind)
     switch (kind) {
     case Kind::Stage: return "stage";
     case Kind::Level: return "level";
+    case Kind::Floor: return "floor";
     case Kind::Bare: return "bare";
     }
     return "?";
@@ -63,6 +65,7 @@ const char *kindLabel(Kind kind)
     switch (kind) {
     case Kind::Stage: return "Ombrix5";
     case Kind::Level: return "Ombrix3";
+    case Kind::Floor: return "floor";
     case Kind::Bare: return "bare QWidget";
     }
     return "?";
@@ -100,7 +103,8 @@ void setupApplication(Kind kind)
 
 std::unique_ptr<QWidget> createWindow(Kind kind, QtSerialControl::PortNameMapping ports, QtSerialControl **serial)
 {
-    auto control = kind == Kind::Bare ? nullptr : std::make_unique<QtSerialControl>(std::move(ports));
+    const bool program = kind == Kind::Stage || kind == Kind::Level;
+    auto control = program ? std::make_unique<QtSerialControl>(std::move(ports)) : nullptr;
     if (serial)
         *serial = control.get();
     switch (kind) {
@@ -108,6 +112,8 @@ std::unique_ptr<QWidget> createWindow(Kind kind, QtSerialControl::PortNameMappin
         return std::make_unique<FrmOmbrixStage>(std::move(control));
     case Kind::Level:
         return std::make_unique<FrmOmbrixLevel>(std::move(control));
+    case Kind::Floor:
+        return createFloorWindow();
     case Kind::Bare:
         break;
     }
@@ -122,7 +128,7 @@ void loadWindow(QWidget *window)
         setter->Form_Load();
 }
 
-FirstExpose::FirstExpose(QWidget *window, Done done)
+FirstFrame::FirstFrame(QWidget *window, Done done)
     : m_window(window)
     , m_done(std::move(done))
 {
@@ -131,24 +137,38 @@ FirstExpose::FirstExpose(QWidget *window, Done done)
     qApp->installEventFilter(this);
 }
 
-FirstExpose::~FirstExpose()
+FirstFrame::~FirstFrame()
 {
     if (qApp)
         qApp->removeEventFilter(this);
 }
 
-bool FirstExpose::eventFilter(QObject *watched, QEvent *event)
+bool FirstFrame::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_seen || event->type() != QEvent::Expose || watched != m_window->windowHandle()
-        || !m_window->windowHandle()->isExposed())
+    if (m_seen)
         return false;
-    const qint64 arrived = monotonicNs();
-    m_seen = true;
-    qApp->removeEventFilter(this);
-    // Handled here, without this filter, to see when the first frame is out.
+    if (event->type() == QEvent::Paint) {
+        if (watched == m_window)
+            m_painted = true;
+        return false;
+    }
+    QWindow *handle = m_window->windowHandle();
+    if (m_handling || !handle || watched != handle
+        || (event->type() != QEvent::Expose && event->type() != QEvent::UpdateRequest))
+        return false;
+    if (!m_exposed && event->type() == QEvent::Expose && handle->isExposed())
+        m_exposed = monotonicNs();
+    // Handled here, to see whether it drew the window and when it was done.
+    m_painted = false;
+    m_handling = true;
     QCoreApplication::sendEvent(watched, event);
+    m_handling = false;
     const qint64 drawn = monotonicNs();
-    m_done(arrived, drawn);
+    if (m_exposed && m_painted) {
+        m_seen = true;
+        qApp->removeEventFilter(this);
+        m_done(m_exposed, drawn);
+    }
     return true;
 }
 
@@ -191,6 +211,11 @@ QByteArray readProcFile(const QString &path)
 qint64 procStatus(const char *field)
 {
     return statusField(readProcFile(QStringLiteral("/proc/self/status")), field);
+}
+
+qint64 smapsRollup(const char *field)
+{
+    return statusField(readProcFile(QStringLiteral("/proc/self/smaps_rollup")), field);
 }
 
 QHash<int, ThreadSwitches> threadSwitches()
@@ -305,7 +330,15 @@ Spread spread(QList<double> values)
     const qsizetype n = values.size();
     s.min = values.first();
     s.max = values.last();
-    s.median = n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
+    auto at = [&](double q) { // linear between the two nearest ranks
+        const double pos = q * double(n - 1);
+        const qsizetype lo = qsizetype(pos);
+        const double frac = pos - double(lo);
+        return lo + 1 < n ? values.at(lo) * (1 - frac) + values.at(lo + 1) * frac : values.at(lo);
+    };
+    s.median = at(0.5);
+    s.q1 = at(0.25);
+    s.q3 = at(0.75);
     return s;
 }
 
@@ -327,10 +360,10 @@ QStringList arguments(int argc, char **argv)
     return args;
 }
 
-void giveUpUnlessExposed(int ms)
+void giveUpUnlessDrawn(int ms)
 {
     QTimer::singleShot(ms, qApp, [] {
-        std::fprintf(stderr, "the window was never exposed\n");
+        std::fprintf(stderr, "the window was never drawn\n");
         QCoreApplication::exit(3);
     });
 }

@@ -178,7 +178,7 @@ int child(int argc, char **argv, Kind kind, bool withPort, int seconds)
         QCoreApplication::exit(0);
     });
 
-    FirstExpose watch(window.get(), [&](qint64, qint64) {
+    FirstFrame watch(window.get(), [&](qint64, qint64) {
         QTimer::singleShot(SettleMs, &app, [&] {
             // Queued, so the settle timer's own clean-up is not counted.
             QMetaObject::invokeMethod(
@@ -193,7 +193,7 @@ int child(int argc, char **argv, Kind kind, bool withPort, int seconds)
     });
     window->show();
 
-    giveUpUnlessExposed(ChildTimeoutMs + seconds * 1000);
+    giveUpUnlessDrawn(ChildTimeoutMs + seconds * 1000);
     return app.exec();
 }
 

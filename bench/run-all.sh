@@ -15,7 +15,7 @@ if [ ! -x "$dir/bench_startup" ] && [ -x "$dir/bench/bench_startup" ]; then
 fi
 
 status=0
-for bench in bench_replylatency bench_startup bench_memory bench_idle; do
+for bench in bench_replylatency bench_startup bench_idle; do
     echo "== $bench"
     if [ ! -x "$dir/$bench" ]; then
         echo "missing: $dir/$bench (build the target first)"
