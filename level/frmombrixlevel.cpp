@@ -1,13 +1,13 @@
 #include "frmombrixlevel.h"
 
 #include "controls.h"
+#include "icons.h"
 #include "leveldesign.h"
 #include "serialcontrol.h"
 #include "timepair.h"
 #include "twips.h"
 #include "windowsystem.h"
 
-#include <QIcon>
 #include <QLineEdit>
 
 namespace ombrix {
@@ -22,7 +22,7 @@ FrmOmbrixLevel::FrmOmbrixLevel(std::unique_ptr<SerialControl> serial, QWidget *p
     , VsLo(built<VScrollBar>(QStringLiteral("VsLo")))
 {
     setWindowTitle(QStringLiteral("時間參數設定"));
-    setWindowIcon(QIcon(QStringLiteral(":/program.ico")));
+    setWindowIcon(icoIcon(QStringLiteral(":/program.ico")));
     // A fixed dialog frame with no minimise or maximise button; a tool
     // window, so it gets no taskbar button (X11 desktops have to be told).
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint

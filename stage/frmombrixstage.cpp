@@ -1,12 +1,12 @@
 #include "frmombrixstage.h"
 
 #include "controls.h"
+#include "icons.h"
 #include "serialcontrol.h"
 #include "stagedesign.h"
 #include "timepair.h"
 #include "twips.h"
 
-#include <QIcon>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -16,7 +16,7 @@ FrmOmbrixStage::FrmOmbrixStage(std::unique_ptr<SerialControl> serial, QWidget *p
     : SetterWindow(QString::fromLatin1(Title), stageDesign(), std::move(serial), parent)
 {
     setWindowTitle(QStringLiteral("奶泡機時間參數設定 V1.3"));
-    setWindowIcon(QIcon(QStringLiteral(":/program.ico")));
+    setWindowIcon(icoIcon(QStringLiteral(":/program.ico")));
     // Open large enough for the whole layout; the controls never move.
     resize(toPixels(15135), toPixels(10695));
 

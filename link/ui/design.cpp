@@ -1,10 +1,11 @@
 #include "design.h"
 
 #include "controls.h"
+#include "icons.h"
 #include "twips.h"
 
+#include <QFontDatabase>
 #include <QGroupBox>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -111,7 +112,7 @@ QWidget *create(const ControlSpec &c, QWidget *parent)
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         b->setIconSize(QSize(32, 32));
         if (!c.picture.isEmpty())
-            b->setIcon(QIcon(c.picture));
+            b->setIcon(icoIcon(c.picture));
         return b;
     }
     case Kind::Line: {
@@ -195,32 +196,73 @@ QStringList mingFamilies()
 #endif
 }
 
+#ifndef Q_OS_WIN
+// The faces of `families` this system has, in their order. Qt asks
+// fontconfig for a face the system lacks whenever a character takes it past
+// the faces before it, only to draw with the next face that is there.
+QStringList installedOnly(const QStringList &families)
+{
+    QStringList have;
+    for (QString family : QFontDatabase::families()) {
+        // A family with several foundries is listed once per foundry.
+        const qsizetype foundry = family.indexOf(QLatin1String(" ["));
+        if (foundry > 0)
+            family.truncate(foundry);
+        have << family;
+    }
+    QStringList kept;
+    for (const QString &family : families)
+        if (have.contains(family, Qt::CaseInsensitive))
+            kept << family;
+    return kept;
+}
+#endif
+
+// The Ming faces to ask for; looked up once, with the application running.
+const QStringList &mingFaces()
+{
+#ifdef Q_OS_WIN
+    // Windows finds a font by name without a search.
+    static const QStringList faces = mingFamilies();
+#else
+    static const QStringList faces = installedOnly(mingFamilies());
+#endif
+    return faces;
+}
+
 } // namespace
 
 QStringList designFontFamilies()
 {
 #ifdef Q_OS_WIN
-    return mingFamilies();
+    return mingFaces();
 #else
     // The design's face draws Latin letters and digits proportionally, in a
     // Times-like serif; the Linux Ming faces draw them all half a character
     // wide, and "Version" or a whole step no longer fits its label. A serif
     // with Times' widths draws those, the Ming face the rest.
-    return QStringList{QStringLiteral("Liberation Serif")} + mingFamilies();
+    static const QStringList faces = installedOnly({QStringLiteral("Liberation Serif")}) + mingFaces();
+    return faces;
 #endif
 }
 
 QFont windowDefaultFont(const QFont &base)
 {
     QFont f = base;
-    const QStringList ming = mingFamilies();
-    f.setFamilies(ming);
+    f.setFamilies(mingFaces());
     f.setPointSize(9);
     // At 9 pt the Ming face's strokes are one pixel thin: smoothed they turn
     // into faint grey. Unsmoothed, the face draws its own hand-tuned bitmaps,
     // solid black and sharp. A stand-in face has no such bitmaps and stays
     // smoothed.
-    if (ming.mid(0, 2).contains(QFontInfo(f).family()))
+#ifdef Q_OS_WIN
+    const QString face = QFontInfo(f).family();
+#else
+    // Every face listed is there, so the first is the one drawn: asking
+    // QFontInfo would load a font that nothing draws with.
+    const QString face = mingFaces().value(0);
+#endif
+    if (mingFamilies().mid(0, 2).contains(face))
         f.setStyleStrategy(QFont::NoAntialias);
     return f;
 }

@@ -19,6 +19,7 @@
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QTest>
 #include <QToolButton>
@@ -258,6 +259,13 @@ void TestControls::designBuildsInTwips()
     QCOMPARE(QRawFont::fromFont(font, QFontDatabase::TraditionalChinese).familyName(), QString("AR PL UMing TW"));
     QVERIFY(!font.families().contains("新細明體"));
     QVERIFY(!font.families().contains("PMingLiU"));
+    // Nor a face this system lacks: Qt would search for it again and again.
+    for (const QString &family : font.families() + windowDefaultFont(QFont()).families())
+        QVERIFY2(QFontDatabase::hasFamily(family), qPrintable(family));
+    // The window's 9 pt captions are in the Ming face's own bitmaps, unsmoothed.
+    const QFont windowFont = windowDefaultFont(QFont());
+    QCOMPARE(QFontInfo(windowFont).family(), QString("AR PL UMing TW"));
+    QVERIFY(windowFont.styleStrategy() & QFont::NoAntialias);
 #endif
     // A line spans its end points, 3 pixels thick, and lets presses through.
     QWidget *line = made.value("Line5(1)");
