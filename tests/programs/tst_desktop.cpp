@@ -31,12 +31,6 @@ void dieWithParent()
     prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
 
-// A window may go away while it is looked at.
-int ignoreErrors(Display *, XErrorEvent *)
-{
-    return 0;
-}
-
 QList<Atom> atoms(Display *d, Window w, const char *name)
 {
     const QByteArray raw = xwin::property(d, w, name, XA_ATOM, 32);
@@ -176,7 +170,7 @@ void TestDesktop::initTestCase()
     QVERIFY2(spoke && xvfb.canReadLine(), "Xvfb never said which display it took");
     displayName = QStringLiteral(":") + QString::fromLatin1(xvfb.readLine().trimmed());
 
-    XSetErrorHandler(ignoreErrors);
+    XSetErrorHandler(xwin::ignoreErrors);
     display = XOpenDisplay(displayName.toLatin1().constData());
     QVERIFY2(display, qPrintable(QStringLiteral("cannot open display %1").arg(displayName)));
 }
