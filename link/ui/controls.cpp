@@ -1,18 +1,73 @@
 #include "controls.h"
 
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace ombrix {
 
+namespace {
+
+// Qt repaints a scroll bar at every change of its value, also when its thumb
+// stays on the same pixels or the bar is too short to have one, as the
+// designed bars are: a parameter reply would repaint ten bars, and the
+// frames under them, for nothing. A value change repaints only when it moves
+// the thumb or reaches or leaves an end, where a style may grey an arrow.
+class ThumbBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        // A held page press checks here whether the thumb reached the pointer.
+        if (change == SliderValueChange && repeatAction() == SliderNoAction && look() == m_painted)
+            return;
+        QScrollBar::sliderChange(change);
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_painted = look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look
+    {
+        QRect thumb;
+        bool atMinimum = false;
+        bool atMaximum = false;
+
+        bool operator==(const Look &o) const
+        {
+            return thumb == o.thumb && atMinimum == o.atMinimum && atMaximum == o.atMaximum;
+        }
+    };
+
+    Look look() const
+    {
+        QStyleOptionSlider opt;
+        initStyleOption(&opt);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    Look m_painted;
+};
+
+} // namespace
+
 VScrollBar::VScrollBar(int min, int max, int value, QWidget *parent)
     : QWidget(parent)
     , m_min(min)
     , m_max(max)
-    , m_bar(new QScrollBar(Qt::Vertical, this))
+    , m_bar(new ThumbBar(Qt::Vertical, this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -74,7 +129,7 @@ int FrameBox::borderTop() const
     return fontMetrics().height() / 2;
 }
 
-void FrameBox::paintEvent(QPaintEvent *)
+void FrameBox::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
     const QPalette &pal = palette();
@@ -84,7 +139,9 @@ void FrameBox::paintEvent(QPaintEvent *)
     p.drawRect(box.translated(1, 1).adjusted(0, 0, -1, -1));
     p.setPen(pal.color(QPalette::Dark));
     p.drawRect(box.adjusted(0, 0, -1, -1));
-    if (title().isEmpty())
+    // Most repaints are of a control inside, well below the caption: laying
+    // the caption out only to have it clipped away costs more than the rest.
+    if (title().isEmpty() || !event->region().intersects(QRect(0, 0, width(), fontMetrics().height())))
         return;
     const QRect caption = captionRect();
     p.fillRect(caption.adjusted(-CaptionGap, 0, CaptionGap, 0), pal.color(backgroundRole()));

@@ -6,6 +6,7 @@
 #include "widgetprobe.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -18,11 +19,14 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QStyleOptionSlider>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QTest>
 #include <QToolButton>
+
+#include <memory>
 
 using namespace ombrix;
 
@@ -60,6 +64,8 @@ private slots:
     void scrollBarAssignment_data();
     void scrollBarAssignment();
     void scrollBarDragRaisesChangeOnRelease();
+    void repaintsShowWhatAFullRenderShows_data();
+    void repaintsShowWhatAFullRenderShows();
     void textBoxMaxLength();
     void timerNeverTicksWithoutInterval();
     void timerRestartsItsCount();
@@ -167,6 +173,61 @@ void TestControls::scrollBarDragRaisesChangeOnRelease()
     QTest::mouseRelease(bar, Qt::LeftButton, {}, thumb - QPoint(0, 60));
     QCOMPARE(change.count(), 1);
     QVERIFY2(vs.Value() > 128, "dragging the thumb up raises the value");
+}
+
+void TestControls::repaintsShowWhatAFullRenderShows_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<int>("barHeight");
+    // 41 px is the designed bar: too short for a thumb in either style.
+    for (const char *style : {"Fusion", "Windows"}) {
+        QTest::newRow(qPrintable(QStringLiteral("%1, designed bar").arg(style))) << QString(style) << 41;
+        QTest::newRow(qPrintable(QStringLiteral("%1, bar with a thumb").arg(style))) << QString(style) << 220;
+    }
+}
+
+// Only what changed is repainted, in a frame: a box, a bar, and a label over
+// the frame's caption. What ends up on screen after each change is what
+// drawing the whole window afresh gives.
+void TestControls::repaintsShowWhatAFullRenderShows()
+{
+    QFETCH(QString, style);
+    QFETCH(int, barHeight);
+    const std::unique_ptr<QStyle> look(QStyleFactory::create(style));
+    if (!look)
+        QSKIP("style not built in");
+
+    QWidget window;
+    window.resize(260, 300);
+    auto *frame = new FrameBox(QStringLiteral("第一段"), &window);
+    frame->setGeometry(10, 10, 230, 280);
+    auto *overCaption = new QLabel(frame);
+    overCaption->setGeometry(4, 0, 150, 12);
+    auto *box = new QLineEdit(frame);
+    box->setGeometry(8, 240, 40, 37);
+    auto *bar = new VScrollBar(255, 0, 10, frame);
+    bar->setGeometry(120, 240 - barHeight, 33, barHeight);
+    window.setStyle(look.get());
+    for (QWidget *w : window.findChildren<QWidget *>())
+        w->setStyle(look.get());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // The offscreen platform paints into an image, as the frames leave it.
+    const auto onScreen = [&] {
+        const auto *image = static_cast<const QImage *>(window.backingStore()->paintDevice());
+        return image->copy(window.rect()).convertToFormat(QImage::Format_RGB32);
+    };
+    const auto drawnAfresh = [&] { return window.grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    QCOMPARE(window.backingStore()->paintDevice()->devType(), int(QInternal::Image));
+
+    for (int value : {11, 128, 0, 1, 254, 255, 200, 10}) {
+        bar->setValue(value);
+        box->setText(QString::number(value));
+        overCaption->setText(QString(value % 7 + 1, QLatin1Char('|')));
+        QTRY_VERIFY2_WITH_TIMEOUT(onScreen() == drawnAfresh(), qPrintable(QStringLiteral("value %1").arg(value)),
+                                  probe::Patience);
+    }
 }
 
 void TestControls::textBoxMaxLength()
