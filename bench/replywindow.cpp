@@ -296,12 +296,12 @@ int runWindow(int argc, char **argv, Kind kind, const QString &port, int replies
     }
 
     ReplyWatch watch(window.get(), kind, replies);
-    FirstExpose exposed(window.get(), [&](qint64, qint64) {
+    FirstFrame drawn(window.get(), [&](qint64, qint64) {
         QTimer::singleShot(SettleMs, &app, [&] { watch.start(); });
     });
     window->show();
     // Also a limit on the whole run, a second a reply being plenty.
-    giveUpUnlessExposed(ExposeTimeoutMs + 2 * replies * 1000);
+    giveUpUnlessDrawn(ExposeTimeoutMs + 2 * replies * 1000);
     return app.exec();
 }
 
